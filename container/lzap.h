@@ -1,0 +1,86 @@
+// The LZAP dictionary coder: after each symbol the previous string is
+// extended by every prefix of the current one; 4096 entries, strings of at
+// most 128 bytes, least recently used entries reused once the table is full.
+#ifndef LUMISAFE_CONTAINER_LZAP_H
+#define LUMISAFE_CONTAINER_LZAP_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "memblock.h"
+
+enum : uint32_t {
+    kLzapHeaderSize = 8,      // magic and output size
+    kLzapEntries = 4096,
+    kLzapNone = 4096,
+    kLzapFirstCode = 256,
+    kLzapMaxString = 128,
+    kLzapMaxWidth = 12,
+    // A symbol costs at least 2 bits and yields at most 128 bytes, so a
+    // stream of B bytes after its header can describe at most 512 * B bytes.
+    kLzapMaxExpansion = 512,
+    // Output sizes above this are refused: no 32-bit process could hold them.
+    kLzapMaxOutput = 0x7FFFFF00u,
+    // The decoder grows its output as it goes, starting at most this big, so
+    // that a large size declared by a damaged or mistyped stream costs nothing
+    // before the stream proves itself.
+    kLzapInitialOutput = 16u << 20,
+};
+
+extern const uint8_t kLzapMagic[4]; // 71 0A 09 0D, "q\n\t\r"
+
+enum LzapStatus : int {
+    kLzapOk = 0,
+    kLzapMore = 1,      // the output chunk is full; call again
+    kLzapDone = 2,      // the declared size has been produced
+    kLzapDamaged = 3,   // an unassigned code, or a size beyond the bounds
+    kLzapNoMemory = 4,
+    kLzapBusy = 5,
+};
+
+// The whole decoder state; large (about 60 KB), so the stub keeps one static
+// instance and tools may allocate one per thread.
+struct LzapDecoder {
+    uint8_t byte[kLzapEntries];
+    uint8_t length[kLzapEntries]; // string length of each entry, 1 to 128
+    uint16_t parent[kLzapEntries];
+    uint16_t firstChild[kLzapEntries];
+    uint16_t nextSibling[kLzapEntries];
+    uint16_t prevSibling[kLzapEntries];
+    uint16_t newer[kLzapEntries]; // recency list: toward the head
+    uint16_t older[kLzapEntries]; // recency list: toward the tail
+    uint32_t head, tail;
+    uint32_t nextFree, width, capacity;
+    const uint8_t* input;
+    uint32_t inputSize, inputPos;
+    uint64_t bits;      // bit reservoir, next bit at the top
+    uint32_t bitCount;  // valid bits in the reservoir
+    uint32_t outputSize;  // declared size S
+    uint32_t outputCount; // bytes produced so far
+    uint32_t prevCode, prevLength;
+    int status;
+    int busy;
+};
+
+// Nonzero when a block begins with the magic and is long enough to hold the
+// output size. Shorter blocks count as stored records.
+int LzapHasHeader(const uint8_t* block, uint32_t size);
+
+// Starts decoding a stream that LzapHasHeader accepted. Returns 1, or 0 with
+// status kLzapDamaged when the declared size is beyond the bounds.
+int LzapDecodeBegin(LzapDecoder* d, const uint8_t* stream, uint32_t size);
+
+// Decodes symbols into out while at least 128 bytes of the chunk are free and
+// the declared size has not been reached; returns the bytes written and sets
+// d->status to kLzapMore, kLzapDone or kLzapDamaged. The last string may run
+// past the declared size by up to 127 bytes.
+uint32_t LzapDecodeSome(LzapDecoder* d, uint8_t* out, uint32_t capacity);
+
+// Decompresses a deciphered payload in place of its MemBlock. A block
+// without the magic is left as it is (a stored record) and counts as success.
+// With the magic, the block is replaced by the decoded output and the input
+// freed. Returns 1 on success; 0 with d->status set (kLzapBusy for a nested
+// call, kLzapDamaged, kLzapNoMemory), the caller's block then unchanged.
+int Decompress(LzapDecoder* d, MemBlock* block);
+
+#endif

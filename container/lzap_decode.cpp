@@ -1,0 +1,255 @@
+#include "lzap.h"
+
+#include <cstring>
+
+#include "bytes.h"
+
+const uint8_t kLzapMagic[4] = {0x71, 0x0A, 0x09, 0x0D};
+
+int LzapHasHeader(const uint8_t* block, uint32_t size)
+{
+    return size >= kLzapHeaderSize && std::memcmp(block, kLzapMagic, 4) == 0;
+}
+
+// --- recency list -----------------------------------------------------------
+
+static void Unlink(LzapDecoder* d, uint32_t e)
+{
+    const uint32_t a = d->newer[e], b = d->older[e];
+    if (a != kLzapNone) d->older[a] = static_cast<uint16_t>(b); else d->head = b;
+    if (b != kLzapNone) d->newer[b] = static_cast<uint16_t>(a); else d->tail = a;
+}
+
+static void PushHead(LzapDecoder* d, uint32_t e)
+{
+    d->newer[e] = kLzapNone;
+    d->older[e] = static_cast<uint16_t>(d->head);
+    if (d->head != kLzapNone) d->newer[d->head] = static_cast<uint16_t>(e); else d->tail = e;
+    d->head = e;
+}
+
+static void InsertBehind(LzapDecoder* d, uint32_t node, uint32_t e)
+{
+    const uint32_t b = d->older[node];
+    d->newer[e] = static_cast<uint16_t>(node);
+    d->older[e] = static_cast<uint16_t>(b);
+    d->older[node] = static_cast<uint16_t>(e);
+    if (b != kLzapNone) d->newer[b] = static_cast<uint16_t>(e); else d->tail = e;
+}
+
+// --- child lists ------------------------------------------------------------
+
+static uint32_t FindChild(const LzapDecoder* d, uint32_t node, uint8_t b)
+{
+    uint32_t c = d->firstChild[node];
+    while (c != kLzapNone && d->byte[c] != b) c = d->nextSibling[c];
+    return c;
+}
+
+static void AddChild(LzapDecoder* d, uint32_t node, uint32_t e)
+{
+    const uint32_t first = d->firstChild[node];
+    d->prevSibling[e] = kLzapNone;
+    d->nextSibling[e] = static_cast<uint16_t>(first);
+    if (first != kLzapNone) d->prevSibling[first] = static_cast<uint16_t>(e);
+    d->firstChild[node] = static_cast<uint16_t>(e);
+}
+
+static void RemoveChild(LzapDecoder* d, uint32_t e)
+{
+    const uint32_t a = d->prevSibling[e], b = d->nextSibling[e];
+    if (a != kLzapNone) d->nextSibling[a] = static_cast<uint16_t>(b);
+    else d->firstChild[d->parent[e]] = static_cast<uint16_t>(b);
+    if (b != kLzapNone) d->prevSibling[b] = static_cast<uint16_t>(a);
+}
+
+// --- dictionary -------------------------------------------------------------
+
+static void ResetDictionary(LzapDecoder* d)
+{
+    for (uint32_t b = 0; b < kLzapFirstCode; ++b) {
+        d->byte[b] = static_cast<uint8_t>(b);
+        d->length[b] = 1;
+        d->parent[b] = kLzapNone;
+        d->firstChild[b] = kLzapNone;
+    }
+    d->head = d->tail = kLzapNone;
+    d->nextFree = kLzapFirstCode;
+    d->width = 1;
+    d->capacity = 2;
+}
+
+// Extends the previous string by every prefix of the current one, reusing the
+// least recently used entry once all are assigned. The tail of the recency
+// list never has children, since every entry stands behind its parent.
+static void UpdateDictionary(LzapDecoder* d, const uint8_t* s, uint32_t m)
+{
+    if (d->prevCode == kLzapNone) return;
+    uint32_t node = d->prevCode;
+    for (uint32_t i = 0; i < m; ++i) {
+        if (d->prevLength + i + 1 > kLzapMaxString) return;
+        const uint32_t child = FindChild(d, node, s[i]);
+        if (child != kLzapNone) {
+            node = child;
+            continue;
+        }
+        uint32_t e;
+        if (d->nextFree < kLzapEntries) {
+            e = d->nextFree++;
+        } else {
+            e = d->tail;
+            if (e == node) return;
+            Unlink(d, e);
+            RemoveChild(d, e);
+        }
+        d->byte[e] = s[i];
+        d->parent[e] = static_cast<uint16_t>(node);
+        d->length[e] = static_cast<uint8_t>(d->length[node] + 1);
+        d->firstChild[e] = kLzapNone;
+        AddChild(d, node, e);
+        if (node >= kLzapFirstCode) InsertBehind(d, node, e); else PushHead(d, e);
+        node = e;
+    }
+}
+
+// Writes the string of `code` to dst and moves its path to the head of the
+// recency list, shortest prefix first. Returns the string's length.
+static uint32_t EmitString(LzapDecoder* d, uint32_t code, uint8_t* dst)
+{
+    const uint32_t n = d->length[code];
+    uint32_t pos = n;
+    uint32_t e = code;
+    while (e >= kLzapFirstCode) {
+        if (e != d->head) {
+            Unlink(d, e);
+            PushHead(d, e);
+        }
+        dst[--pos] = d->byte[e];
+        e = d->parent[e];
+    }
+    dst[0] = static_cast<uint8_t>(e);
+    return n;
+}
+
+// --- bit reader -------------------------------------------------------------
+
+// Keeps at least 57 bits in the reservoir; past the input every bit reads 1.
+static void Refill(LzapDecoder* d)
+{
+    while (d->bitCount <= 56) {
+        const uint64_t next = d->inputPos < d->inputSize ? d->input[d->inputPos++] : 0xFFu;
+        d->bits |= next << (56 - d->bitCount);
+        d->bitCount += 8;
+    }
+}
+
+static uint32_t TakeBits(LzapDecoder* d, uint32_t k)
+{
+    const uint32_t v = static_cast<uint32_t>(d->bits >> (64 - k));
+    d->bits <<= k;
+    d->bitCount -= k;
+    return v;
+}
+
+// --- decoding ---------------------------------------------------------------
+
+int LzapDecodeBegin(LzapDecoder* d, const uint8_t* stream, uint32_t size)
+{
+    ResetDictionary(d);
+    d->input = stream;
+    d->inputSize = size;
+    d->inputPos = kLzapHeaderSize;
+    d->bits = 0;
+    d->bitCount = 0;
+    d->outputCount = 0;
+    d->prevCode = kLzapNone;
+    d->prevLength = 0;
+    d->outputSize = LoadLE32(stream + 4);
+    const uint64_t reachable = static_cast<uint64_t>(size - kLzapHeaderSize) * kLzapMaxExpansion;
+    if (d->outputSize > kLzapMaxOutput || d->outputSize > reachable) {
+        d->status = kLzapDamaged;
+        return 0;
+    }
+    d->status = d->outputSize == 0 ? kLzapDone : kLzapMore;
+    return 1;
+}
+
+uint32_t LzapDecodeSome(LzapDecoder* d, uint8_t* out, uint32_t capacity)
+{
+    uint32_t written = 0;
+    while (d->status == kLzapMore) {
+        if (d->outputCount >= d->outputSize) {
+            d->status = kLzapDone;
+            break;
+        }
+        if (capacity - written < kLzapMaxString) break;
+        // The width grows by at most one bit per symbol, literals included.
+        if (d->nextFree - kLzapFirstCode >= d->capacity) {
+            d->capacity <<= 1;
+            ++d->width;
+        }
+        Refill(d);
+        uint32_t code;
+        if (TakeBits(d, 1) == 0) {
+            code = TakeBits(d, 8);
+        } else {
+            const uint32_t index = TakeBits(d, d->width);
+            if (index >= d->nextFree - kLzapFirstCode) {
+                d->status = kLzapDamaged;
+                break;
+            }
+            code = index + kLzapFirstCode;
+        }
+        uint8_t* const s = out + written;
+        const uint32_t m = EmitString(d, code, s);
+        UpdateDictionary(d, s, m);
+        written += m;
+        d->outputCount += m;
+        d->prevCode = code;
+        d->prevLength = m;
+    }
+    return written;
+}
+
+int Decompress(LzapDecoder* d, MemBlock* block)
+{
+    if (d->busy) {
+        d->status = kLzapBusy;
+        return 0;
+    }
+    if (!LzapHasHeader(block->address, block->size)) return 1;
+    d->busy = 1;
+    if (!LzapDecodeBegin(d, block->address, block->size)) {
+        d->busy = 0;
+        return 0;
+    }
+    // Room for the declared size and the overrun of the last string.
+    const uint32_t full = d->outputSize + kLzapMaxString;
+    MemBlock out;
+    if (!MemBlockAlloc(&out, full < kLzapInitialOutput ? full : kLzapInitialOutput)) {
+        d->status = kLzapNoMemory;
+        d->busy = 0;
+        return 0;
+    }
+    out.size = 0;
+    for (;;) {
+        out.size += LzapDecodeSome(d, out.address + out.size, out.capacity - out.size);
+        if (d->status != kLzapMore) break;
+        const uint32_t produced = out.size;
+        const uint32_t grown = out.capacity >= full / 2 ? full : out.capacity * 2;
+        if (!MemBlockResize(&out, grown)) {
+            d->status = kLzapNoMemory;
+            break;
+        }
+        out.size = produced;
+    }
+    if (d->status != kLzapDone) {
+        MemBlockFree(&out);
+        d->busy = 0;
+        return 0;
+    }
+    MemBlockFree(block);
+    *block = out;
+    d->busy = 0;
+    return 1;
+}

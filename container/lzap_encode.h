@@ -1,0 +1,27 @@
+// The LZAP encoder: mirrors the decoder's dictionary and recency list exactly
+// and writes, at each position, the longest dictionary match that the current
+// code width can express.
+#ifndef LUMISAFE_CONTAINER_LZAP_ENCODE_H
+#define LUMISAFE_CONTAINER_LZAP_ENCODE_H
+
+#include <cstddef>
+#include <cstdint>
+
+struct LzapEncoder;
+
+// Called now and then with the bytes consumed so far.
+typedef void (*LzapProgress)(void* context, uint64_t done, uint64_t total);
+
+LzapEncoder* LzapEncoderCreate();
+void LzapEncoderDestroy(LzapEncoder* e);
+
+// Largest stream LzapCompress can write for n input bytes: every byte a
+// 9-bit literal, plus the header and the last partial byte.
+size_t LzapCompressBound(uint32_t n);
+
+// Compresses in[0..n) into out (capacity outCapacity, at least
+// LzapCompressBound(n)). Returns the stream length, or 0 when out is too small.
+size_t LzapCompress(LzapEncoder* e, const uint8_t* in, uint32_t n, uint8_t* out,
+                    size_t outCapacity, LzapProgress progress, void* progressContext);
+
+#endif
