@@ -1,0 +1,49 @@
+// What the tool needs from the host system: file metadata in Windows terms,
+// outputs that appear whole or not at all, the terminal, the machine's serial.
+#ifndef LUMISAFE_TOOLS_HOSTFS_H
+#define LUMISAFE_TOOLS_HOSTFS_H
+
+#include <cstdint>
+#include <string>
+
+struct FileMeta {
+    uint64_t creationTime;   // FILETIME
+    uint64_t lastAccessTime; // FILETIME
+    uint64_t lastWriteTime;  // FILETIME
+    uint32_t attributes;     // FILE_ATTRIBUTE_* bits
+    uint64_t size;
+};
+
+enum : uint32_t { kAttrReadOnly = 0x01, kAttrArchive = 0x20 };
+
+bool StatFile(const std::string& path, FileMeta* meta, std::string* error);
+bool IsDirectory(const std::string& path);
+bool PathExists(const std::string& path);
+std::string BaseName(const std::string& path);
+std::string DirName(const std::string& path);
+std::string JoinPath(const std::string& dir, const std::string& name);
+std::string ExecutableDir();
+
+// A temporary file beside `target`, renamed onto it by Commit. Anything not
+// committed is removed, also when the process is interrupted.
+struct PendingFile {
+    std::string target;
+    std::string temp;
+    int fd = -1;
+};
+bool PendingOpen(PendingFile* f, const std::string& target, bool executable, std::string* error);
+bool PendingWrite(PendingFile* f, const void* data, size_t length, std::string* error);
+// Sets the times (0 leaves a time as it is) and, when readOnly, drops the
+// write permission, then moves the file into place; without overwrite an
+// existing target is never replaced.
+bool PendingCommit(PendingFile* f, const FileMeta* meta, bool overwrite, std::string* error);
+void PendingAbandon(PendingFile* f);
+
+// Reads a line from the terminal without echo. False when there is none.
+bool ReadSecret(const char* prompt, std::string* out);
+bool StderrIsTerminal();
+
+// A stable 32-bit number for this machine, in place of a volume serial.
+uint32_t MachineSerial();
+
+#endif

@@ -1,0 +1,526 @@
+// lumisafe: packs a file into a password-protected self-decoding Windows
+// executable, and unpacks, inspects and verifies such files on any system.
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codepage.h"
+#include "container_write.h"
+#include "hostfs.h"
+#include "lzap_encode.h"
+#include "names.h"
+#include "record_write.h"
+#include "sfx.h"
+
+#ifndef LUMISAFE_DEFAULT_STUB
+#define LUMISAFE_DEFAULT_STUB ""
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "usage:\n"
+    "  lumisafe pack INPUT [-o OUT.exe] [--stub STUB] [--caption TEXT] [--open-after]\n"
+    "                [--self-delete always|on|off] [--save-password] [--show-encoder]\n"
+    "                [--store] [--serial HEX] [--password-file F] [--codepage 932|1252] [--force]\n"
+    "  lumisafe unpack FILE [-o PATH|DIR] [--force] [--json] [--password-file F]\n"
+    "                [--codepage 932|1252]\n"
+    "  lumisafe info FILE [--json]\n"
+    "  lumisafe verify FILE\n"
+    "\n"
+    "Passwords are asked on the terminal without echo, or read from --password-file\n"
+    "(its bytes, less one trailing line break). A non-ASCII password is converted to\n"
+    "the Windows code page a user of the file would type it in: --codepage, else\n"
+    "1252 when it fits and 932 otherwise for pack; unpack tries both.\n"
+    "\n"
+    "exit codes: 0 done, 1 usage, 2 wrong password, 3 integrity mismatch,\n"
+    "            4 not a self-decoding file, 5 damaged, 6 I/O error\n";
+
+int Fail(int code, const std::string& message)
+{
+    std::fprintf(stderr, "lumisafe: %s\n", message.c_str());
+    return code;
+}
+
+// --- options ----------------------------------------------------------------
+
+struct Options {
+    std::string command, input, output, stub, caption, passwordFile, selfDelete = "off";
+    bool haveCaption = false, openAfter = false, savePassword = false, showEncoder = false;
+    bool store = false, force = false, json = false, haveSerial = false;
+    uint32_t serial = 0;
+    int codepage = kCodepageAuto;
+};
+
+bool ParseOptions(int argc, char** argv, Options* o, std::string* error)
+{
+    if (argc < 2) {
+        *error = "missing command";
+        return false;
+    }
+    o->command = argv[1];
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](std::string* into) {
+            if (i + 1 >= argc) {
+                *error = a + " needs a value";
+                return false;
+            }
+            *into = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "-o" || a == "--output") { if (!value(&o->output)) return false; }
+        else if (a == "--stub") { if (!value(&o->stub)) return false; }
+        else if (a == "--caption") { if (!value(&o->caption)) return false; o->haveCaption = true; }
+        else if (a == "--password-file") { if (!value(&o->passwordFile)) return false; }
+        else if (a == "--self-delete") {
+            if (!value(&o->selfDelete)) return false;
+            if (o->selfDelete != "always" && o->selfDelete != "on" && o->selfDelete != "off") {
+                *error = "--self-delete takes always, on or off";
+                return false;
+            }
+        }
+        else if (a == "--serial") {
+            if (!value(&v)) return false;
+            char* end = nullptr;
+            const unsigned long s = std::strtoul(v.c_str(), &end, 16);
+            if (v.empty() || v.size() > 8 || *end) {
+                *error = "--serial takes up to 8 hexadecimal digits";
+                return false;
+            }
+            o->serial = static_cast<uint32_t>(s);
+            o->haveSerial = true;
+        }
+        else if (a == "--codepage") {
+            if (!value(&v)) return false;
+            if (v != "932" && v != "1252") {
+                *error = "--codepage takes 932 or 1252";
+                return false;
+            }
+            o->codepage = std::atoi(v.c_str());
+        }
+        else if (a == "--open-after") o->openAfter = true;
+        else if (a == "--save-password") o->savePassword = true;
+        else if (a == "--show-encoder") o->showEncoder = true;
+        else if (a == "--store") o->store = true;
+        else if (a == "--force") o->force = true;
+        else if (a == "--json") o->json = true;
+        else if (!a.empty() && a[0] == '-' && a != "-") {
+            *error = "unknown option " + a;
+            return false;
+        }
+        else if (o->input.empty()) o->input = a;
+        else {
+            *error = "unexpected argument " + a;
+            return false;
+        }
+    }
+    if (o->input.empty()) {
+        *error = o->command + " needs a file";
+        return false;
+    }
+    return true;
+}
+
+// --- progress ---------------------------------------------------------------
+
+// A bar on stderr for long work, when stderr is a terminal.
+struct Progress {
+    const char* label = "";
+    bool enabled = false;
+    int shown = -1;
+    std::chrono::steady_clock::time_point last;
+};
+
+void ProgressStart(Progress* p, const char* label, uint64_t total)
+{
+    p->label = label;
+    p->enabled = StderrIsTerminal() && total >= (8u << 20);
+    p->shown = -1;
+}
+
+void ProgressUpdate(Progress* p, uint64_t done, uint64_t total)
+{
+    if (!p->enabled || total == 0) return;
+    const int percent = static_cast<int>(done * 100 / total);
+    const auto now = std::chrono::steady_clock::now();
+    if (percent == p->shown || (percent < 100 && now - p->last < std::chrono::milliseconds(100))) return;
+    p->shown = percent;
+    p->last = now;
+    const int filled = percent * 30 / 100;
+    std::fprintf(stderr, "\r%-10s [%.*s%*s] %3d%%", p->label, filled, "##############################",
+                 30 - filled, "", percent);
+}
+
+void ProgressEnd(Progress* p)
+{
+    if (p->enabled && p->shown >= 0) std::fprintf(stderr, "\r%*s\r", 50, "");
+}
+
+// --- passwords --------------------------------------------------------------
+
+bool ReadPasswordFile(const std::string& path, std::string* out, std::string* error)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    out->clear();
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
+    const bool bad = std::ferror(f) != 0;
+    std::fclose(f);
+    if (bad) {
+        *error = path + ": read error";
+        return false;
+    }
+    if (!out->empty() && out->back() == '\n') {
+        out->pop_back();
+        if (!out->empty() && out->back() == '\r') out->pop_back();
+    }
+    return true;
+}
+
+// The password as typed (UTF-8 on this side).
+int GetPassword(const Options& o, bool twice, std::string* typed)
+{
+    std::string error;
+    if (!o.passwordFile.empty()) {
+        if (!ReadPasswordFile(o.passwordFile, typed, &error)) return Fail(kExitIo, error);
+        return kExitOk;
+    }
+    if (!ReadSecret("Password: ", typed))
+        return Fail(kExitUsage, "no terminal to ask the password on; use --password-file");
+    if (twice) {
+        std::string again;
+        if (!ReadSecret("Password again: ", &again) || again != *typed)
+            return Fail(kExitUsage, "the passwords do not match");
+    }
+    return kExitOk;
+}
+
+// The byte strings a Windows user could have typed for this password.
+std::vector<std::string> PasswordCandidates(const std::string& typed, int codepage)
+{
+    if (IsAscii(typed) || !IsValidUtf8(typed)) return {typed};
+    std::vector<std::string> out;
+    for (int cp : {kCodepage932, kCodepage1252}) {
+        if (codepage != kCodepageAuto && cp != codepage) continue;
+        std::string bytes;
+        if (Utf8ToCodepage(typed, cp, &bytes)) out.push_back(bytes);
+    }
+    return out;
+}
+
+// --- info and verify --------------------------------------------------------
+
+std::string JsonString(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') { out += '\\'; out += static_cast<char>(c); }
+        else if (c < 0x20) { char b[8]; std::snprintf(b, sizeof b, "\\u%04x", c); out += b; }
+        else out += static_cast<char>(c);
+    }
+    return out + "\"";
+}
+
+std::string DisplayText(const std::string& ansi, int codepage)
+{
+    if (IsAscii(ansi)) return ansi;
+    const int cp = codepage != kCodepageAuto ? codepage : GuessStoredCodepage(ansi);
+    std::string utf8;
+    return CodepageToUtf8(ansi, cp, &utf8) ? utf8 : ansi;
+}
+
+int RunInfo(const Options& o)
+{
+    SfxLayout l;
+    std::string error;
+    const int rc = ReadSfx(o.input, &l, nullptr, &error);
+    if (rc != kExitOk) return Fail(rc, error);
+    const MarkerSettings& s = l.settings;
+    const std::string caption = DisplayText(s.dialogCaption, o.codepage);
+    if (o.json) {
+        std::printf("{\"fileLength\": %" PRIu64 ", \"markerOffset\": %" PRIu64 ", \"payloadOffset\": %" PRIu64
+                    ", \"payloadLength\": %" PRIu64 ", \"caption\": %s, \"openAfterDecode\": %d"
+                    ", \"selfDeleteMode\": %d, \"allowSavePassword\": %d, \"showEncoderInfo\": %d"
+                    ", \"integrity\": \"%s\"}\n",
+                    l.fileLength, l.markerOffset, l.payloadOffset, l.payloadLength, JsonString(caption).c_str(),
+                    s.openAfterDecode, s.selfDeleteMode, s.allowSavePassword, s.showEncoderInfo,
+                    l.integrityOk ? "ok" : "mismatch");
+    } else {
+        std::printf("file length       %" PRIu64 "\n", l.fileLength);
+        std::printf("stub length       %" PRIu64 " (marker block at %" PRIu64 ")\n", l.markerOffset, l.markerOffset);
+        std::printf("payload           %" PRIu64 " bytes at %" PRIu64 "\n", l.payloadLength, l.payloadOffset);
+        std::printf("caption           %s\n", caption.c_str());
+        std::printf("openAfterDecode   %d\nselfDeleteMode    %d\nallowSavePassword %d\nshowEncoderInfo   %d\n",
+                    s.openAfterDecode, s.selfDeleteMode, s.allowSavePassword, s.showEncoderInfo);
+        std::printf("integrity         %s\n", l.integrityOk ? "ok" : "mismatch");
+    }
+    return l.integrityOk ? kExitOk : kExitIntegrity;
+}
+
+int RunVerify(const Options& o)
+{
+    SfxLayout l;
+    std::string error;
+    const int rc = ReadSfx(o.input, &l, nullptr, &error);
+    if (rc != kExitOk) return Fail(rc, error);
+    if (!l.integrityOk) return Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made");
+    std::printf("%s: integrity ok\n", o.input.c_str());
+    return kExitOk;
+}
+
+// --- unpack -----------------------------------------------------------------
+
+std::string OutputPathFor(const Options& o, const RecordHeader& h)
+{
+    const std::string name = SafeOutputName(std::string(h.fileName, strnlen(h.fileName, sizeof h.fileName)), o.codepage);
+    if (o.output.empty()) return name;
+    if (IsDirectory(o.output)) return JoinPath(o.output, name);
+    return o.output;
+}
+
+void PrintHeaderJson(const RecordHeader& h, const std::string& output, int codepage)
+{
+    std::printf("{\"fileName\": %s, \"contentLength\": %u, \"attributes\": %u, \"creationTime\": %" PRIu64
+                ", \"lastAccessTime\": %" PRIu64 ", \"lastWriteTime\": %" PRIu64
+                ", \"encoderSerial\": \"%08X\", \"createdAt\": %d, \"output\": %s}\n",
+                JsonString(DisplayText(h.fileName, codepage)).c_str(), h.contentLength, h.attributes,
+                h.creationTime, h.lastAccessTime, h.lastWriteTime, h.encoderSerial, h.createdAt,
+                JsonString(output).c_str());
+}
+
+int RunUnpack(const Options& o)
+{
+    SfxLayout l;
+    std::vector<uint8_t> payload;
+    std::string error;
+    int rc = ReadSfx(o.input, &l, &payload, &error);
+    if (rc != kExitOk) return Fail(rc, error);
+    if (!l.integrityOk && !o.force)
+        return Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made (--force decodes it anyway)");
+    if (payload.size() < 2) return Fail(kExitDamaged, o.input + ": damaged: the payload is empty");
+
+    std::string typed;
+    rc = GetPassword(o, false, &typed);
+    if (rc != kExitOk) return rc;
+    const std::vector<std::string> candidates = PasswordCandidates(typed, o.codepage);
+    if (candidates.empty()) return Fail(kExitUsage, "the password has characters of neither code page 932 nor 1252");
+
+    PendingFile out;
+    std::string outputPath;
+    Progress progress;
+    ProgressStart(&progress, "unpacking", payload.size() * 2);
+    RecordSink sink;
+    sink.begin = [&](const RecordHeader& h) {
+        outputPath = OutputPathFor(o, h);
+        if (!o.force && PathExists(outputPath)) {
+            error = outputPath + ": exists (use --force to overwrite)";
+            return false;
+        }
+        return PendingOpen(&out, outputPath, false, &error);
+    };
+    sink.write = [&](const uint8_t* p, size_t n) { return PendingWrite(&out, p, n, &error); };
+    sink.progress = [&](uint64_t done, uint64_t total) {
+        if (total) ProgressUpdate(&progress, done, total);
+    };
+
+    RecordHeader header;
+    int result = kDecodeWrong;
+    for (const std::string& password : candidates) {
+        result = DecodePayload(&payload, MakeKeyString(password), &sink, &header);
+        if (result == kDecodeOk || result == kDecodeSinkFailed) break;
+        PendingAbandon(&out);
+    }
+    ProgressEnd(&progress);
+    if (result != kDecodeOk) {
+        PendingAbandon(&out);
+        if (result == kDecodeSinkFailed) return Fail(kExitIo, error);
+        if (result == kDecodeShort) return Fail(kExitDamaged, o.input + ": damaged: the payload is too short");
+        if (!l.integrityOk) return Fail(kExitDamaged, o.input + ": damaged: the payload does not decode");
+        return Fail(kExitWrongPassword, "wrong password");
+    }
+    FileMeta meta = {header.creationTime, header.lastAccessTime, header.lastWriteTime, header.attributes, 0};
+    if (!PendingCommit(&out, &meta, o.force, &error)) {
+        PendingAbandon(&out);
+        return Fail(kExitIo, error);
+    }
+    if (o.json) PrintHeaderJson(header, outputPath, o.codepage);
+    else std::fprintf(stderr, "%s: %u bytes\n", outputPath.c_str(), header.contentLength);
+    return kExitOk;
+}
+
+// --- pack -------------------------------------------------------------------
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, size_t offset, uint64_t limit,
+                   std::string* error)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    data->resize(offset);
+    std::vector<uint8_t> chunk(1u << 20);
+    size_t n;
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), f)) > 0) {
+        if (data->size() + n - offset > limit) {
+            std::fclose(f);
+            *error = path + ": too large for a self-decoding file (2 GiB at most)";
+            return false;
+        }
+        data->insert(data->end(), chunk.begin(), chunk.begin() + static_cast<long>(n));
+    }
+    const bool bad = std::ferror(f) != 0;
+    std::fclose(f);
+    if (bad) *error = path + ": read error";
+    return !bad;
+}
+
+std::string FindStub(const Options& o)
+{
+    if (!o.stub.empty()) return o.stub;
+    const std::string beside = JoinPath(ExecutableDir(), "lumisafe-stub.exe");
+    if (PathExists(beside)) return beside;
+    const std::string built = LUMISAFE_DEFAULT_STUB;
+    if (!built.empty() && PathExists(built)) return built;
+    return "";
+}
+
+void ShowCompressProgress(void* context, uint64_t done, uint64_t total)
+{
+    ProgressUpdate(static_cast<Progress*>(context), done, total);
+}
+
+int RunPack(const Options& o)
+{
+    std::string error;
+    const std::string stubPath = FindStub(o);
+    if (stubPath.empty())
+        return Fail(kExitUsage, "no decoder stub found: build the win32 preset, or name one with --stub");
+    std::vector<uint8_t> stub;
+    if (!ReadWholeFile(stubPath, &stub, 0, 64u << 20, &error)) return Fail(kExitIo, error);
+    if (!IsUsableStub(stub.data(), stub.size()))
+        return Fail(kExitUsage, stubPath + ": not usable as a stub (its length must be a multiple of 256 and it must hold no marker block)");
+
+    FileMeta meta;
+    if (!StatFile(o.input, &meta, &error)) return Fail(kExitIo, error);
+
+    // Names and the caption are stored in the code page the decoding machine shows.
+    const std::string base = BaseName(o.input);
+    const int nameCp = IsValidUtf8(base) ? ChooseCodepageFor(base) : 0;
+    std::string storedName;
+    if (!nameCp || !Utf8ToCodepage(base, nameCp, &storedName))
+        return Fail(kExitUsage, base + ": the name fits neither code page 1252 nor 932; rename the file");
+    if (storedName.size() >= kRecordFileNameSize) return Fail(kExitUsage, base + ": the name is longer than 259 bytes");
+
+    const std::string captionUtf8 = o.haveCaption ? o.caption : "\"" + base + "\" Decode";
+    const int captionCp = IsValidUtf8(captionUtf8) ? ChooseCodepageFor(captionUtf8) : 0;
+    std::string caption;
+    if (!captionCp || !Utf8ToCodepage(captionUtf8, captionCp, &caption))
+        return Fail(kExitUsage, "the caption fits neither code page 1252 nor 932");
+    caption = CutToBytes(caption, kMarkerCaptionMaxText, captionCp);
+
+    std::string typed;
+    int rc = GetPassword(o, true, &typed);
+    if (rc != kExitOk) return rc;
+    std::string password = typed;
+    if (!IsAscii(typed) && IsValidUtf8(typed)) {
+        const int cp = o.codepage != kCodepageAuto ? o.codepage : ChooseCodepageFor(typed);
+        if (!cp || !Utf8ToCodepage(typed, cp, &password))
+            return Fail(kExitUsage, "the password has characters that its code page cannot hold");
+    }
+
+    // The record: header, then the contents read straight into place.
+    std::vector<uint8_t> record;
+    const uint64_t limit = 0x7FFFFF00u - kRecordContentOffset - stub.size() - kMarkerBlockSize;
+    if (!ReadWholeFile(o.input, &record, kRecordContentOffset, limit, &error)) return Fail(kExitIo, error);
+    RecordHeader h = {};
+    h.contentLength = static_cast<uint32_t>(record.size() - kRecordContentOffset);
+    h.attributes = meta.attributes;
+    h.creationTime = meta.creationTime;
+    h.lastAccessTime = meta.lastAccessTime;
+    h.lastWriteTime = meta.lastWriteTime;
+    std::memcpy(h.fileName, storedName.data(), storedName.size());
+    h.encoderSerial = o.haveSerial ? o.serial : MachineSerial();
+    const time_t now = std::time(nullptr);
+    h.createdAt = now > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(now);
+    WriteRecordHeader(record.data(), &h, record.data() + kRecordContentOffset);
+
+    std::unique_ptr<LzapEncoder, void (*)(LzapEncoder*)> encoder(LzapEncoderCreate(), LzapEncoderDestroy);
+    if (!encoder) return Fail(kExitIo, "out of memory");
+    std::vector<uint8_t> payload(PayloadBound(static_cast<uint32_t>(record.size())));
+    const std::string key = MakeKeyString(password);
+    Progress progress;
+    ProgressStart(&progress, "packing", record.size());
+    const size_t payloadLength = EncodePayload(encoder.get(), record.data(), static_cast<uint32_t>(record.size()),
+                                               o.store, key.c_str(), static_cast<uint32_t>(key.size()),
+                                               payload.data(), payload.size(), ShowCompressProgress, &progress);
+    ProgressEnd(&progress);
+    if (payloadLength == 0) return Fail(kExitIo, "could not encode the payload");
+    if (stub.size() + kMarkerBlockSize + payloadLength >= 0x80000000ull)
+        return Fail(kExitUsage, o.input + ": the self-decoding file would pass 2 GiB");
+
+    MarkerFields fields;
+    fields.caption = caption.c_str();
+    fields.captionLength = static_cast<uint32_t>(caption.size());
+    fields.openAfterDecode = o.openAfter ? 1 : 0;
+    fields.selfDeleteMode = o.selfDelete == "always" ? 0 : o.selfDelete == "on" ? 1 : 2;
+    fields.allowSavePassword = o.savePassword ? 1 : 0;
+    fields.showEncoderInfo = o.showEncoder ? 1 : 0;
+    uint8_t block[kMarkerBlockSize];
+    WriteMarkerBlock(block, &fields, stub.data(), stub.size(), payload.data(), payloadLength);
+
+    std::string outPath = o.output;
+    if (outPath.empty() || IsDirectory(outPath)) {
+        std::string stem = base;
+        const size_t dot = stem.rfind('.');
+        if (dot != std::string::npos && dot > 0) stem.resize(dot);
+        outPath = JoinPath(outPath, stem + ".exe");
+    }
+    if (!o.force && PathExists(outPath)) return Fail(kExitIo, outPath + ": exists (use --force to overwrite)");
+    PendingFile out;
+    if (!PendingOpen(&out, outPath, true, &error) || !PendingWrite(&out, stub.data(), stub.size(), &error) ||
+        !PendingWrite(&out, block, sizeof block, &error) ||
+        !PendingWrite(&out, payload.data(), payloadLength, &error) || !PendingCommit(&out, nullptr, o.force, &error)) {
+        PendingAbandon(&out);
+        return Fail(kExitIo, error);
+    }
+    std::fprintf(stderr, "%s: %zu bytes (%s, %u bytes of contents)\n", outPath.c_str(),
+                 stub.size() + kMarkerBlockSize + payloadLength,
+                 payloadLength == record.size() ? "stored" : "compressed", h.contentLength);
+    return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help"))) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    Options o;
+    std::string error;
+    if (!ParseOptions(argc, argv, &o, &error)) {
+        std::fprintf(stderr, "lumisafe: %s\n%s", error.c_str(), kUsage);
+        return kExitUsage;
+    }
+    if (o.command == "pack") return RunPack(o);
+    if (o.command == "unpack") return RunUnpack(o);
+    if (o.command == "info") return RunInfo(o);
+    if (o.command == "verify") return RunVerify(o);
+    std::fprintf(stderr, "lumisafe: unknown command %s\n%s", o.command.c_str(), kUsage);
+    return kExitUsage;
+}

@@ -1,0 +1,184 @@
+#include "sfx.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "cipher.h"
+#include "integrity.h"
+#include "lzap.h"
+
+namespace {
+
+// Large reads, in whole 256-byte pieces, keep the marker search and the
+// integrity sum exactly as a piece-by-piece reader would do them.
+const size_t kChunk = 1u << 20;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+} // namespace
+
+int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* payload,
+            std::string* error)
+{
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    if (!f) {
+        *error = path + ": " + std::strerror(errno);
+        return kExitIo;
+    }
+    *layout = SfxLayout();
+    char marker[kMarkerTextLength + 1];
+    BuildMarkerText(marker);
+    uint8_t lanes[16] = {0};
+    std::vector<uint8_t> chunk(kChunk);
+    bool found = false;
+    uint64_t offset = 0;
+    while (!found) {
+        const size_t n = std::fread(chunk.data(), 1, chunk.size(), f.get());
+        if (n == 0) break;
+        size_t piece = 0;
+        while (piece < n) {
+            const size_t len = n - piece < kMarkerBlockSize ? n - piece : size_t{kMarkerBlockSize};
+            if (IsMarkerPiece(chunk.data() + piece, len, marker)) {
+                found = true;
+                break;
+            }
+            piece += len;
+        }
+        AddIntegrityLanes(lanes, chunk.data(), piece);
+        offset += piece;
+        if (found) {
+            ReadMarkerSettings(chunk.data() + piece, &layout->settings);
+            const size_t rest = n - piece - kMarkerBlockSize;
+            if (payload) payload->assign(chunk.data() + piece + kMarkerBlockSize, chunk.data() + n);
+            AddIntegrityLanes(lanes, chunk.data() + piece + kMarkerBlockSize, rest);
+            layout->payloadLength = rest;
+        }
+        if (n < chunk.size()) break;
+    }
+    if (std::ferror(f.get())) {
+        *error = path + ": read error";
+        return kExitIo;
+    }
+    if (!found) {
+        *error = path + ": no marker block: not a self-decoding file";
+        return kExitNotSfx;
+    }
+    layout->markerOffset = offset;
+    layout->payloadOffset = offset + kMarkerBlockSize;
+    // The rest of the payload; only the last read may be shorter than a chunk,
+    // so only the payload's last P mod 16 bytes stay out of the sum. The
+    // first part above ended a chunk and so is a multiple of 256 long unless
+    // it was the end of the file.
+    for (;;) {
+        const size_t n = std::fread(chunk.data(), 1, chunk.size(), f.get());
+        if (n == 0) break;
+        AddIntegrityLanes(lanes, chunk.data(), n);
+        if (payload) payload->insert(payload->end(), chunk.data(), chunk.data() + n);
+        layout->payloadLength += n;
+        if (n < chunk.size()) break;
+    }
+    if (std::ferror(f.get())) {
+        *error = path + ": read error";
+        return kExitIo;
+    }
+    layout->fileLength = layout->payloadOffset + layout->payloadLength;
+    if (layout->fileLength >= 0x80000000ull) {
+        *error = path + ": larger than 2 GiB: not a self-decoding file";
+        return kExitNotSfx;
+    }
+    std::memcpy(layout->computedSum, lanes, 16);
+    layout->integrityOk = IntegritySumsEqual(lanes, layout->settings.integritySum) != 0;
+    return kExitOk;
+}
+
+std::string MakeKeyString(const std::string& password)
+{
+    std::vector<char> buf(password.size() + kKeyStringSlack);
+    const uint32_t n = BuildKeyString(reinterpret_cast<const uint8_t*>(password.data()),
+                                      static_cast<uint32_t>(password.size()), buf.data(),
+                                      static_cast<uint32_t>(buf.size()));
+    return std::string(buf.data(), n);
+}
+
+// A stored record: the deciphered payload is the record.
+static int DecodeStored(const std::vector<uint8_t>& record, RecordSink* sink, RecordHeader* header)
+{
+    if (ReadRecord(record.data(), static_cast<uint32_t>(record.size()), header) != kRecordOk)
+        return kDecodeWrong;
+    if (!sink->begin(*header)) return kDecodeSinkFailed;
+    const uint8_t* content = record.data() + kRecordContentOffset;
+    uint64_t done = 0;
+    while (done < header->contentLength) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, header->contentLength - done));
+        if (!sink->write(content + done, n)) return kDecodeSinkFailed;
+        done += n;
+        if (sink->progress) sink->progress(done, header->contentLength);
+    }
+    return kDecodeOk;
+}
+
+// A compressed record, decoded a chunk at a time: the header comes first,
+// then the contents go to the sink while their CRC is taken along the way.
+static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, RecordHeader* header)
+{
+    std::unique_ptr<LzapDecoder> d(new LzapDecoder);
+    d->busy = 0;
+    if (!LzapDecodeBegin(d.get(), stream.data(), static_cast<uint32_t>(stream.size())))
+        return kDecodeWrong;
+    const uint32_t declared = d->outputSize;
+    std::vector<uint8_t> chunk(kChunk);
+    uint8_t head[kRecordContentOffset];
+    uint64_t produced = 0;   // decoded bytes so far
+    bool haveHeader = false;
+    uint64_t contentEnd = 0; // record offset where the contents stop
+    uint32_t crc = 0;
+    while (d->status == kLzapMore) {
+        const uint32_t n = LzapDecodeSome(d.get(), chunk.data(), static_cast<uint32_t>(chunk.size()));
+        if (d->status == kLzapDamaged) return kDecodeWrong;
+        const uint8_t* p = chunk.data();
+        uint64_t at = produced;
+        produced += n;
+        if (!haveHeader) {
+            const size_t take = static_cast<size_t>(std::min<uint64_t>(kRecordContentOffset - at, n));
+            std::memcpy(head + at, p, take);
+            p += take;
+            at += take;
+            if (at < kRecordContentOffset) continue;
+            // Only the 305 bytes in head are read; contentLength is checked
+            // against the declared size, and a stream that ends short of it
+            // fails below as damaged.
+            if (ReadRecordHeader(head, declared, header) != kRecordOk) return kDecodeWrong;
+            haveHeader = true;
+            contentEnd = kRecordContentOffset + static_cast<uint64_t>(header->contentLength);
+            if (!sink->begin(*header)) return kDecodeSinkFailed;
+        }
+        const uint64_t end = std::min<uint64_t>(produced, contentEnd);
+        if (end > at) {
+            const size_t len = static_cast<size_t>(end - at);
+            crc = Crc32(crc, p, len);
+            if (!sink->write(p, len)) return kDecodeSinkFailed;
+        }
+        if (sink->progress) sink->progress(std::min<uint64_t>(produced, declared), declared);
+    }
+    if (d->status != kLzapDone || !haveHeader) return kDecodeWrong;
+    uint32_t expected;
+    if (HasContentCheck(header, &expected) && expected != crc) return kDecodeWrong;
+    header->fileName[kRecordFileNameSize - 1] = 0;
+    return kDecodeOk;
+}
+
+int DecodePayload(std::vector<uint8_t>* payload, const std::string& key, RecordSink* sink,
+                  RecordHeader* header)
+{
+    const uint32_t length = static_cast<uint32_t>(payload->size());
+    if (length < 2) return kDecodeShort;
+    const uint32_t keyLength = static_cast<uint32_t>(key.size());
+    DecipherPayload(payload->data(), length, key.c_str(), keyLength);
+    const int result = LzapHasHeader(payload->data(), length) ? DecodeStream(*payload, sink, header)
+                                                              : DecodeStored(*payload, sink, header);
+    if (result != kDecodeOk) EncipherPayload(payload->data(), length, key.c_str(), keyLength);
+    return result;
+}

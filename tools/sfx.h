@@ -1,0 +1,64 @@
+// Reading and decoding self-decoding files from the host's file system.
+#ifndef LUMISAFE_TOOLS_SFX_H
+#define LUMISAFE_TOOLS_SFX_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "marker.h"
+#include "record.h"
+
+// The tool's exit codes, one per kind of failure.
+enum ExitCode {
+    kExitOk = 0,
+    kExitUsage = 1,
+    kExitWrongPassword = 2,
+    kExitIntegrity = 3,
+    kExitNotSfx = 4,
+    kExitDamaged = 5,
+    kExitIo = 6,
+};
+
+struct SfxLayout {
+    uint64_t fileLength = 0;
+    uint64_t markerOffset = 0;
+    uint64_t payloadOffset = 0;
+    uint64_t payloadLength = 0;
+    MarkerSettings settings = {};
+    uint8_t computedSum[16] = {};
+    bool integrityOk = false;
+};
+
+// Reads the file in large chunks: finds the marker block in 256-byte pieces,
+// sums the stub and the payload, and (when payload is not null) keeps the
+// payload. Returns kExitOk, kExitNotSfx or kExitIo with *error set.
+int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* payload,
+            std::string* error);
+
+// Receives a decoded record: Begin with the header before any contents, then
+// the contents in order. Either returns false to stop the decode.
+struct RecordSink {
+    std::function<bool(const RecordHeader&)> begin;
+    std::function<bool(const uint8_t*, size_t)> write;
+    std::function<void(uint64_t done, uint64_t total)> progress;
+};
+
+enum DecodeResult {
+    kDecodeOk,
+    kDecodeWrong,    // header test, content check or stream failed: wrong password or damage
+    kDecodeShort,    // payload shorter than 2 bytes
+    kDecodeSinkFailed,
+};
+
+// Deciphers the payload in place under the key string and streams the
+// record to the sink without holding the decoded record in memory. On any
+// result but kDecodeOk the payload is enciphered again, so the caller can try
+// another key.
+int DecodePayload(std::vector<uint8_t>* payload, const std::string& key, RecordSink* sink,
+                  RecordHeader* header);
+
+std::string MakeKeyString(const std::string& password);
+
+#endif
