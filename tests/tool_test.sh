@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# End-to-end checks of the lumisafe tool: tool_test.sh LUMISAFE CASE
+set -uo pipefail
+L="$1"; case_name="$2"
+work="$(mktemp -d)"; trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+cd "$work"
+head -c 1024 /dev/zero > stub.bin
+printf 'secret' > pw
+fail() { echo "FAIL: $*" >&2; exit 1; }
+expect_rc() { # expected-rc command...
+  local want="$1"; shift
+  "$@" >out.txt 2>err.txt; local got=$?
+  [ "$got" = "$want" ] || fail "$* -> exit $got, want $want; stderr: $(cat err.txt)"
+}
+no_leftovers() { # no temporary files of ours in the given folders
+  for d in "$@"; do
+    if ls -A "$d" | grep -q 'lumisafe-'; then fail "temporary file left in $d: $(ls -A "$d")"; fi
+  done
+}
+
+case "$case_name" in
+roundtrip)
+  head -c 0 /dev/zero > empty.dat
+  printf 'x' > one.txt
+  seq 1 400000 > numbers.txt
+  head -c 3000000 /dev/urandom > random.bin
+  cat /bin/ls /bin/cp /bin/cat > binaries.bin
+  for f in empty.dat one.txt numbers.txt random.bin binaries.bin; do
+    for store in "" --store; do
+      rm -rf out; mkdir out
+      touch -d '2001-02-03 04:05:06.1234567' "$f"  # times are kept to 100 ns
+      expect_rc 0 "$L" pack "$f" --stub stub.bin --password-file pw -o pkg.exe --force $store
+      expect_rc 0 "$L" verify pkg.exe
+      expect_rc 0 "$L" unpack pkg.exe -o out --password-file pw
+      cmp -s "$f" "out/$f" || fail "$f $store: contents differ"
+      [ "$(stat -c %Y.%y "$f")" = "$(stat -c %Y.%y "out/$f")" ] || fail "$f: times differ"
+      no_leftovers . out
+    done
+  done
+  ;;
+payload_form)
+  head -c 200000 /dev/urandom > random.bin
+  seq 1 50000 > text.txt
+  "$L" pack random.bin --stub stub.bin --password-file pw -o r.exe || fail pack
+  size=$(stat -c %s r.exe)
+  [ "$size" = $((1024 + 256 + 305 + 200000)) ] || fail "random data not stored: $size"
+  "$L" pack text.txt --stub stub.bin --password-file pw -o t.exe || fail pack
+  [ "$(stat -c %s t.exe)" -lt "$(stat -c %s text.txt)" ] || fail "text not compressed"
+  ;;
+metadata)
+  printf 'keep me' > ro.txt; chmod 444 ro.txt
+  expect_rc 0 "$L" pack ro.txt --stub stub.bin --password-file pw --serial 00abc123
+  mkdir out
+  expect_rc 0 "$L" unpack ro.exe -o out --password-file pw --json
+  grep -q '"attributes": 33' out.txt || fail "read-only attribute not stored: $(cat out.txt)"
+  grep -q '"encoderSerial": "00ABC123"' out.txt || fail "serial: $(cat out.txt)"
+  grep -q '"fileName": "ro.txt"' out.txt || fail "name: $(cat out.txt)"
+  [ -w out/ro.txt ] && [ "$(id -u)" != 0 ] && fail "read-only bit not applied"
+  [ "$(stat -c %a out/ro.txt)" = 444 ] || [ "$(stat -c %a out/ro.txt)" = 404 ] || [ "$(stat -c %a out/ro.txt)" = 400 ] || fail "mode $(stat -c %a out/ro.txt)"
+  ;;
+flags)
+  printf 'data' > f.txt
+  expect_rc 0 "$L" pack f.txt --stub stub.bin --password-file pw --open-after --self-delete always --save-password --show-encoder --caption 'Hello there'
+  expect_rc 0 "$L" info f.exe --json
+  grep -q '"openAfterDecode": 1, "selfDeleteMode": 0, "allowSavePassword": 1, "showEncoderInfo": 1' out.txt || fail "flags: $(cat out.txt)"
+  grep -q '"caption": "Hello there"' out.txt || fail "caption: $(cat out.txt)"
+  expect_rc 0 "$L" pack f.txt --stub stub.bin --password-file pw --self-delete on -o g.exe
+  expect_rc 0 "$L" info g.exe --json
+  grep -q '"openAfterDecode": 0, "selfDeleteMode": 1, "allowSavePassword": 0, "showEncoderInfo": 0' out.txt || fail "defaults: $(cat out.txt)"
+  grep -q '"caption": "\\"f.txt\\" Decode"' out.txt || fail "default caption: $(cat out.txt)"
+  # A caption longer than the field is cut to 206 bytes.
+  expect_rc 0 "$L" pack f.txt --stub stub.bin --password-file pw --caption "$(printf 'c%.0s' $(seq 300))" -o h.exe --force
+  [ "$(dd if=h.exe bs=1 skip=$((1024 + 32)) count=207 2>/dev/null | tr -d '\0' | wc -c)" = 206 ] || fail "long caption"
+  ;;
+errors)
+  printf 'some data here, some data here' > f.txt
+  "$L" pack f.txt --stub stub.bin --password-file pw >/dev/null 2>&1 || fail pack
+  printf 'Secret' > wrong
+  mkdir out
+  expect_rc 2 "$L" unpack f.exe -o out --password-file wrong
+  cp f.exe tampered.exe; printf '\x55' | dd of=tampered.exe bs=1 seek=1300 conv=notrunc 2>/dev/null
+  expect_rc 3 "$L" unpack tampered.exe -o out --password-file pw
+  expect_rc 3 "$L" verify tampered.exe
+  expect_rc 3 "$L" info tampered.exe
+  expect_rc 4 "$L" unpack stub.bin -o out --password-file pw
+  expect_rc 4 "$L" verify f.txt
+  head -c 1290 f.exe > cut.exe
+  expect_rc 3 "$L" unpack cut.exe -o out --password-file pw
+  head -c 1281 f.exe > onebyte.exe
+  expect_rc 5 "$L" unpack onebyte.exe -o out --password-file pw --force
+  expect_rc 6 "$L" unpack missing.exe -o out --password-file pw
+  expect_rc 1 "$L" unpack
+  expect_rc 1 "$L" frobnicate f.exe
+  expect_rc 1 "$L" pack f.txt --self-delete sometimes
+  expect_rc 1 "$L" pack f.txt --stub f.txt --password-file pw
+  expect_rc 1 "$L" pack f.txt --stub f.exe --password-file pw
+  [ -z "$(ls -A out)" ] || fail "output left behind: $(ls -A out)"
+  # Every error is one line on stderr.
+  "$L" unpack f.exe -o out --password-file wrong 2>err.txt
+  [ "$(wc -l < err.txt)" = 1 ] || fail "error is not one line: $(cat err.txt)"
+  grep -q -- '--help\|exit codes' <("$L" --help) || fail "help"
+  ;;
+no_overwrite)
+  printf 'new contents' > f.txt
+  "$L" pack f.txt --stub stub.bin --password-file pw >/dev/null 2>&1 || fail pack
+  mkdir out; printf 'old' > out/f.txt
+  expect_rc 6 "$L" unpack f.exe -o out --password-file pw
+  [ "$(cat out/f.txt)" = old ] || fail "overwritten without --force"
+  expect_rc 0 "$L" unpack f.exe -o out --password-file pw --force
+  [ "$(cat out/f.txt)" = 'new contents' ] || fail "--force did not overwrite"
+  expect_rc 0 "$L" unpack f.exe -o renamed.bin --password-file pw
+  [ "$(cat renamed.bin)" = 'new contents' ] || fail "-o PATH"
+  expect_rc 6 "$L" pack f.txt --stub stub.bin --password-file pw
+  expect_rc 0 "$L" pack f.txt --stub stub.bin --password-file pw --force
+  # An unwritable output folder fails cleanly and leaves the input alone.
+  if [ "$(id -u)" != 0 ]; then
+    mkdir locked; chmod 555 locked
+    expect_rc 6 "$L" unpack f.exe -o locked --password-file pw
+  fi
+  [ -f f.exe ] || fail "input deleted"
+  no_leftovers . out
+  ;;
+password_file)
+  printf 'data' > f.txt
+  printf 'secret\r\n' > crlf; printf 'secret\n' > lf; printf 'secret\n\n' > twolf
+  "$L" pack f.txt --stub stub.bin --password-file pw >/dev/null 2>&1 || fail pack
+  mkdir out
+  expect_rc 0 "$L" unpack f.exe -o out/a --password-file crlf
+  expect_rc 0 "$L" unpack f.exe -o out/b --password-file lf
+  expect_rc 2 "$L" unpack f.exe -o out/c --password-file twolf
+  printf '' > emptypw
+  "$L" pack f.txt --stub stub.bin --password-file emptypw -o e.exe >/dev/null 2>&1 || fail pack
+  expect_rc 0 "$L" unpack e.exe -o out/d --password-file emptypw
+  expect_rc 1 "$L" unpack f.exe -o out/e </dev/null   # no terminal to ask on
+  ;;
+codepages)
+  printf 'data' > f.txt
+  printf 'pässwörd' > latin; printf 'パスワード' > kana
+  "$L" pack f.txt --stub stub.bin --password-file latin -o l.exe >/dev/null 2>&1 || fail pack
+  "$L" pack f.txt --stub stub.bin --password-file kana -o k.exe >/dev/null 2>&1 || fail pack
+  mkdir out
+  expect_rc 0 "$L" unpack l.exe -o out/1 --password-file latin
+  expect_rc 0 "$L" unpack k.exe -o out/2 --password-file kana
+  expect_rc 0 "$L" unpack k.exe -o out/3 --password-file kana --codepage 932
+  expect_rc 2 "$L" unpack l.exe -o out/4 --password-file kana
+  # The CP932 bytes of the password, given raw, open the same file.
+  printf '\x83\x70\x83\x58\x83\x8f\x81\x5b\x83\x68' > raw932
+  expect_rc 0 "$L" unpack k.exe -o out/5 --password-file raw932
+  # Japanese names travel as Shift-JIS and come back as UTF-8.
+  printf 'japanese' > '日本語のファイル.txt'
+  expect_rc 0 "$L" pack '日本語のファイル.txt' --stub stub.bin --password-file pw
+  expect_rc 0 "$L" info '日本語のファイル.exe' --json
+  grep -q '"caption": "\\"日本語のファイル.txt\\" Decode"' out.txt || fail "caption: $(cat out.txt)"
+  expect_rc 0 "$L" unpack '日本語のファイル.exe' -o out --password-file pw --json
+  [ "$(cat 'out/日本語のファイル.txt')" = japanese ] || fail "japanese name: $(ls out)"
+  printf 'x' > 'Ελληνικά.txt'
+  expect_rc 1 "$L" pack 'Ελληνικά.txt' --stub stub.bin --password-file pw
+  ;;
+*)
+  fail "unknown case $case_name"
+  ;;
+esac
+echo "ok: $case_name"
