@@ -1,0 +1,204 @@
+// The stub's Windows pieces under real Win32 (Wine): the registry store, the
+// in-memory self-deletion routine, temporary names and the batch text.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "registry_store.h"
+#include "stages.h"
+#include "strbuf.h"
+
+namespace {
+
+const char kKey[] = "Software\\By Korvan\\lumisafe";
+
+// Reads a value's raw bytes and type; false when it is missing.
+bool RawValue(const char* key, const char* name, std::string* data, DWORD* type)
+{
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    char buf[8192];
+    DWORD size = sizeof buf;
+    const LONG rc = RegQueryValueExA(k, name, nullptr, type, reinterpret_cast<BYTE*>(buf), &size);
+    RegCloseKey(k);
+    if (rc != ERROR_SUCCESS) return false;
+    data->assign(buf, size);
+    return true;
+}
+
+TEST(RegistryStore, PasswordSavedWithoutTerminatorReadBackExactly)
+{
+    ForgetPassword();
+    char pw[kSavedPasswordSize];
+    const char secret[] = "pa ss\x82\xA0word";
+    SavePassword(secret, sizeof secret - 1);
+    std::string raw;
+    DWORD type = 0;
+    ASSERT_TRUE(RawValue(kKey, "DecodeAuto", &raw, &type));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    ASSERT_EQ(LoadSavedPassword(pw), 1);
+    EXPECT_STREQ(pw, secret);
+
+    SavePassword("", 0); // an empty saved password is still a saved one
+    ASSERT_EQ(LoadSavedPassword(pw), 1);
+    EXPECT_STREQ(pw, "");
+
+    ForgetPassword();
+    EXPECT_EQ(LoadSavedPassword(pw), 0);
+    ForgetPassword(); // forgetting twice is silent
+    HKEY k;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &k), ERROR_SUCCESS); // the key stays
+    RegCloseKey(k);
+}
+
+TEST(RegistryStore, LongestPasswordFits)
+{
+    const std::string longest(kSavedPasswordSize - 1, 'x');
+    SavePassword(longest.c_str(), static_cast<uint32_t>(longest.size()));
+    std::vector<char> pw(kSavedPasswordSize);
+    ASSERT_EQ(LoadSavedPassword(pw.data()), 1);
+    EXPECT_EQ(std::string(pw.data()), longest);
+    ForgetPassword();
+}
+
+TEST(RegistryStore, EncoderRecordCountsAndKeepsLeadingZeros)
+{
+    const uint32_t serial = 0x00ABCDEF;
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\By Korvan\\lumisafe\\decode\\00ABCDEF");
+    char name[kEncoderNameSize];
+    uint32_t count = 99;
+    LoadEncoderRecord(serial, name, &count);
+    EXPECT_STREQ(name, "");
+    EXPECT_EQ(count, 0u);
+
+    StoreEncoderRecord(serial, "", 0);
+    std::string raw;
+    DWORD type = 0;
+    ASSERT_TRUE(RawValue("Software\\By Korvan\\lumisafe\\decode\\00ABCDEF", "Count", &raw, &type));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    LoadEncoderRecord(serial, name, &count);
+    EXPECT_EQ(count, 1u);
+
+    StoreEncoderRecord(serial, "office PC", 20);
+    LoadEncoderRecord(serial, name, &count);
+    EXPECT_STREQ(name, "office PC");
+    EXPECT_EQ(count, 21u);
+    ASSERT_TRUE(RawValue("Software\\By Korvan\\lumisafe\\decode\\00ABCDEF", "Name", &raw, &type));
+    EXPECT_EQ(raw, std::string("office PC", 10)); // terminator included
+}
+
+// --- the in-memory routine --------------------------------------------------
+
+struct Call {
+    int which;
+    uint32_t argument;
+};
+Call calls[8];
+int callCount;
+void* backToTest[5];
+
+void WINAPI FakeFreeLibrary(uint32_t module) { calls[callCount++] = {1, module}; }
+void WINAPI FakeDeleteFile(uint32_t path) { calls[callCount++] = {2, path}; }
+void WINAPI FakeExitProcess(uint32_t code)
+{
+    calls[callCount++] = {3, code};
+    __builtin_longjmp(backToTest, 1);
+}
+
+TEST(SelfDelete, UnmapAndDeleteRunsFromAnyAddress)
+{
+    for (int copy = 0; copy < 2; ++copy) {
+        // Two blocks at different addresses; the routine must not care.
+        uint8_t* code = static_cast<uint8_t*>(
+            VirtualAlloc(nullptr, 8192, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+        ASSERT_NE(code, nullptr);
+        uint8_t* at = code + copy * 4096 + 100;
+        std::memcpy(at, kUnmapAndDelete, kUnmapAndDeleteSize);
+
+        static SelfDeleteRecord record;
+        std::memset(&record, 0xEE, sizeof record);
+        record.module = 0x12340000u + static_cast<uint32_t>(copy);
+        record.freeLibrary = static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(&FakeFreeLibrary));
+        record.deleteFile = static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(&FakeDeleteFile));
+        record.exitProcess = static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(&FakeExitProcess));
+        std::strcpy(record.modulePath, "C:\\temp\\Del1.exe");
+        record.exitCode = 0;
+        const SelfDeleteRecord before = record;
+
+        callCount = 0;
+        typedef void(WINAPI * Routine)(SelfDeleteRecord*);
+        if (__builtin_setjmp(backToTest) == 0) reinterpret_cast<Routine>(at)(&record);
+
+        ASSERT_EQ(callCount, 3);
+        EXPECT_EQ(calls[0].which, 1);
+        EXPECT_EQ(calls[0].argument, record.module);
+        EXPECT_EQ(calls[1].which, 2);
+        EXPECT_EQ(calls[1].argument, static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(record.modulePath)));
+        EXPECT_EQ(calls[2].which, 3);
+        EXPECT_EQ(calls[2].argument, 0u);
+        EXPECT_EQ(0, std::memcmp(&before, &record, sizeof record)); // nothing else touched
+        VirtualFree(code, 0, MEM_RELEASE);
+    }
+}
+
+TEST(SelfDelete, RecordLayout)
+{
+    EXPECT_EQ(sizeof(SelfDeleteRecord), 280u);
+    EXPECT_EQ(offsetof(SelfDeleteRecord, modulePath), 12u);
+    EXPECT_EQ(offsetof(SelfDeleteRecord, exitProcess), 272u);
+    EXPECT_EQ(offsetof(SelfDeleteRecord, exitCode), 276u);
+}
+
+TEST(SelfDelete, BatchTextQuotesPathsAndDoublesPercent)
+{
+    char text[2048];
+    const uint32_t n = FormatDeleteBatch("C:\\a b\\100%\\Del1.exe", "\\delus.bat", text, sizeof text);
+    ASSERT_GT(n, 0u);
+    const std::string t(text, n);
+    EXPECT_NE(t.find("del \"C:\\a b\\100%%\\Del1.exe\"\r\n"), std::string::npos) << t;
+    EXPECT_NE(t.find("if not exist \"C:\\a b\\100%%\\Del1.exe\" goto Done"), std::string::npos) << t;
+    EXPECT_NE(t.find("del \"\\delus.bat\"\r\n"), std::string::npos) << t;
+    EXPECT_EQ(t.back(), '\n');
+    EXPECT_EQ(FormatDeleteBatch("C:\\x.exe", "\\delus.bat", text, 20), 0u); // too small: refused
+}
+
+TEST(TempNames, ExeNameInTempDirectoryAndNothingLeft)
+{
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    char path[MAX_PATH];
+    ASSERT_EQ(MakeTempExeName("DEC", path), 1);
+    const std::string p = path;
+    EXPECT_EQ(p.compare(0, std::strlen(dir), dir), 0) << p;
+    EXPECT_EQ(p.substr(std::strlen(dir), 3), "DEC");
+    EXPECT_EQ(p.substr(p.size() - 4), ".exe");
+    EXPECT_EQ(GetFileAttributesA(path), INVALID_FILE_ATTRIBUTES);
+    const std::string tmp = p.substr(0, p.size() - 4) + ".tmp";
+    EXPECT_EQ(GetFileAttributesA(tmp.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(StrBuf, NeverWritesPastItsCapacity)
+{
+    char storage[8];
+    std::memset(storage, 'z', sizeof storage);
+    StrBuf b;
+    StrInit(&b, storage, 6);
+    StrAdd(&b, "abc");
+    StrAddInt(&b, -42);
+    EXPECT_STREQ(storage, "abc-4");
+    EXPECT_EQ(b.complete, 0);
+    EXPECT_EQ(storage[6], 'z');
+    StrInit(&b, storage, 8);
+    StrAddHex8(&b, 0x00ABCDEF);
+    EXPECT_EQ(b.complete, 0);
+    char wide[16];
+    StrInit(&b, wide, sizeof wide);
+    StrAddHex8(&b, 0x00ABCDEF);
+    EXPECT_STREQ(wide, "00ABCDEF");
+    EXPECT_EQ(b.complete, 1);
+}
+
+} // namespace

@@ -1,0 +1,170 @@
+// Drives and observes the stub's windows from inside the same Wine prefix:
+// finds dialogs by class and caption, reads control texts, presses buttons.
+// Texts are printed as hex so Shift-JIS survives the trip to the shell.
+//
+//   wdrive box MS             wait for a message box; print "TITLE_HEX TEXT_HEX"; press OK
+//   wdrive none MS            print every dialog that appears within MS ms ("none" if none)
+//   wdrive dialog TITLE_HEX MS  wait for a dialog with that caption; print its hwnd
+//   wdrive text HWND ID       print a control's text as hex
+//   wdrive settext HWND ID HEX  set a control's text
+//   wdrive click HWND ID      post a button click (BM_CLICK)
+//   wdrive command HWND ID    post WM_COMMAND with the id
+//   wdrive state HWND ID      print "visible enabled checked" as 0/1 and the rectangle
+//   wdrive rect HWND          print the window rectangle
+//   wdrive gone HWND MS       wait until the window is gone
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+static std::string Hex(const char* s)
+{
+    std::string out;
+    char b[3];
+    for (; *s; ++s) {
+        std::snprintf(b, sizeof b, "%02X", static_cast<unsigned char>(*s));
+        out += b;
+    }
+    return out.empty() ? "-" : out;
+}
+
+static std::string Unhex(const char* h)
+{
+    std::string out;
+    if (std::strcmp(h, "-") == 0) return out;
+    for (; h[0] && h[1]; h += 2) {
+        char b[3] = {h[0], h[1], 0};
+        out.push_back(static_cast<char>(std::strtoul(b, nullptr, 16)));
+    }
+    return out;
+}
+
+struct Search {
+    const char* title; // null: any
+    HWND found;
+};
+
+static BOOL CALLBACK FindDialog(HWND w, LPARAM p)
+{
+    Search* s = reinterpret_cast<Search*>(p);
+    char cls[64];
+    if (!IsWindowVisible(w) || !GetClassNameA(w, cls, sizeof cls) || std::strcmp(cls, "#32770") != 0) return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid == GetCurrentProcessId()) return TRUE;
+    if (s->title) {
+        char t[512];
+        GetWindowTextA(w, t, sizeof t);
+        if (std::strcmp(t, s->title) != 0) return TRUE;
+    }
+    s->found = w;
+    return FALSE;
+}
+
+static HWND WaitDialog(const char* title, DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        Search s = {title, nullptr};
+        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&s));
+        if (s.found) return s.found;
+        if (GetTickCount() - start > ms) return nullptr;
+        Sleep(50);
+    }
+}
+
+static HWND Control(const char* hwndText, const char* idText)
+{
+    HWND w = reinterpret_cast<HWND>(static_cast<INT_PTR>(std::strtoll(hwndText, nullptr, 0)));
+    return GetDlgItem(w, std::atoi(idText));
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 3) return 2;
+    const std::string cmd = argv[1];
+    if (cmd == "box") {
+        HWND w = WaitDialog(nullptr, static_cast<DWORD>(std::atoi(argv[2])));
+        if (!w) {
+            std::puts("timeout");
+            return 1;
+        }
+        Sleep(300); // let the box finish painting before it goes
+        char title[512], text[2048];
+        GetWindowTextA(w, title, sizeof title);
+        GetDlgItemTextA(w, 0xFFFF, text, sizeof text);
+        std::printf("%s %s\n", Hex(title).c_str(), Hex(text).c_str());
+        PostMessageA(w, WM_COMMAND, IDOK, 0);
+        return 0;
+    }
+    if (cmd == "none") {
+        const DWORD ms = static_cast<DWORD>(std::atoi(argv[2]));
+        HWND w = WaitDialog(nullptr, ms);
+        if (!w) {
+            std::puts("none");
+            return 0;
+        }
+        char title[512];
+        GetWindowTextA(w, title, sizeof title);
+        std::printf("dialog %s\n", Hex(title).c_str());
+        PostMessageA(w, WM_COMMAND, IDOK, 0);
+        return 1;
+    }
+    if (cmd == "dialog" && argc >= 4) {
+        const std::string title = Unhex(argv[2]);
+        HWND w = WaitDialog(title.c_str(), static_cast<DWORD>(std::atoi(argv[3])));
+        if (!w) {
+            std::puts("timeout");
+            return 1;
+        }
+        std::printf("%ld\n", static_cast<long>(reinterpret_cast<INT_PTR>(w)));
+        return 0;
+    }
+    if (cmd == "text" && argc >= 4) {
+        char text[4096] = {0};
+        GetWindowTextA(Control(argv[2], argv[3]), text, sizeof text);
+        std::printf("%s\n", Hex(text).c_str());
+        return 0;
+    }
+    if (cmd == "settext" && argc >= 5) {
+        return SetWindowTextA(Control(argv[2], argv[3]), Unhex(argv[4]).c_str()) ? 0 : 1;
+    }
+    if (cmd == "click" && argc >= 4) {
+        return PostMessageA(Control(argv[2], argv[3]), BM_CLICK, 0, 0) ? 0 : 1;
+    }
+    if (cmd == "command" && argc >= 4) {
+        HWND w = reinterpret_cast<HWND>(static_cast<INT_PTR>(std::strtoll(argv[2], nullptr, 0)));
+        return PostMessageA(w, WM_COMMAND, static_cast<WPARAM>(std::atoi(argv[3])), 0) ? 0 : 1;
+    }
+    if (cmd == "state" && argc >= 4) {
+        HWND c = Control(argv[2], argv[3]);
+        if (!c) {
+            std::puts("missing");
+            return 1;
+        }
+        RECT r;
+        GetWindowRect(c, &r);
+        std::printf("%d %d %d %ld %ld %ld %ld\n", IsWindowVisible(c) ? 1 : 0, IsWindowEnabled(c) ? 1 : 0,
+                    SendMessageA(c, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0, r.left, r.top, r.right, r.bottom);
+        return 0;
+    }
+    if (cmd == "rect") {
+        HWND w = reinterpret_cast<HWND>(static_cast<INT_PTR>(std::strtoll(argv[2], nullptr, 0)));
+        RECT r;
+        if (!GetWindowRect(w, &r)) return 1;
+        std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+        return 0;
+    }
+    if (cmd == "gone" && argc >= 4) {
+        HWND w = reinterpret_cast<HWND>(static_cast<INT_PTR>(std::strtoll(argv[2], nullptr, 0)));
+        const DWORD start = GetTickCount();
+        while (IsWindow(w)) {
+            if (GetTickCount() - start > static_cast<DWORD>(std::atoi(argv[3]))) return 1;
+            Sleep(50);
+        }
+        return 0;
+    }
+    return 2;
+}
