@@ -15,7 +15,8 @@ uint32_t BuildKeyString(const uint8_t* password, uint32_t passwordLength, char* 
     while (digitCount < 3) digits[digitCount++] = '0';
 
     if (keyCapacity <= passwordLength || keyCapacity - passwordLength <= digitCount) return 0;
-    if (passwordLength) std::memcpy(key, password, passwordLength);
+    // The password may already stand at the start of the key buffer.
+    if (passwordLength) std::memmove(key, password, passwordLength);
     uint32_t k = passwordLength;
     while (digitCount > 0) key[k++] = digits[--digitCount];
     key[k] = 0;

@@ -37,6 +37,7 @@ rm -f "$temp"/DEC*.exe "$temp"/Del*.exe "$temp"/delus.bat "$c/delus.bat"
 cd "$c"   # the current drive is C:
 
 hexof() { printf '%s' "$1" | iconv -f UTF-8 -t CP932 | od -An -tx1 -v | tr -d ' \n' | tr a-f A-F; }
+hexof_msg() { text_of "$1"; }
 text_of() { # message id -> expected hex in this language
   local en ja
   case "$1" in
@@ -44,6 +45,8 @@ text_of() { # message id -> expected hex in this language
     tamper) en=$'Anyone cooked this file.\nCheck your naughty brother...\n         or virus.'
             ja=$'このファイルは改竄されています．\n\nウィルスに感染しているかもしれません．\n提供者とシステム管理者に相談することを勧めます．' ;;
     warning) en="Warning!"; ja="警告！" ;;
+    wrong) en="Wrong password"; ja="パスワードが誤っています" ;;
+    create) en="Could not open for write"; ja="書込み準備ができません" ;;
   esac
   if [ "$lang" = ja ]; then hexof "$ja"; else hexof "$en"; fi
 }
@@ -83,6 +86,54 @@ expect_no_window() {
 run_exit() { # runs a Windows command line in the foreground, checks exit code 0
   wine "$@"; local rc=$?
   [ "$rc" = 0 ] || fail "exit code $rc from $*"
+}
+
+
+wd() { wine "$WDRIVE" "$@" | tr -d '\r'; }
+unix_hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n' | tr a-f A-F; }
+
+# packf NAME DIR [tool options...]: packs $work/in/NAME (made by the caller)
+packf() {
+  local name="$1" dir="$2"; shift 2
+  mkdir -p "$c/$dir"
+  printf 'pw' > "$work/pw-$$"
+  "$L" pack "$work/in/$name" -o "$c/$dir/${name%.*}.exe" --stub "$STUB" --password-file "$work/pw-$$" --force "$@" \
+    >/dev/null 2>&1 || fail "pack $name failed"
+  rm -f "$work/pw-$$"
+}
+
+# set_marker FILE OFFSET VALUE: changes one byte of the marker block (not summed)
+set_marker() {
+  local stub_size; stub_size=$(stat -c %s "$STUB")
+  printf "\\x$(printf %02x "$3")" | dd of="$1" bs=1 seek=$((stub_size + $2)) conv=notrunc 2>/dev/null
+}
+
+# Starts the self-decoding file and waits for its password dialog; sets $dlg.
+start_dialog() { # WINPATH CAPTION
+  wine "$1" &
+  sfx_pid=$!
+  dlg=$(wd dialog "$(hexof "$2")" 20000)
+  [ "$dlg" != timeout ] || fail "no password dialog with caption $2"
+}
+
+type_and_ok() { # PASSWORD
+  wd settext "$dlg" 1000 "$(hexof "$1")" || fail "cannot type the password"
+  wd click "$dlg" 1 >/dev/null
+}
+
+wait_file() { # UNIXPATH
+  for _ in $(seq 1 100); do [ -f "$1" ] && return 0; sleep 0.2; done
+  fail "no output file $1"
+}
+
+reg_value() { # KEY VALUE -> prints the data or nothing
+  wine reg query "HKCU\\$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v {sub(/^[^ ]+ +[^ ]+ */, ""); print; found=1} END {exit !found}'
+}
+
+info_text() { # prints the encoder information dialog's text (hex), leaves it open; sets $info
+  info=$(wd dialog "$(hexof 'Serial Information')" 20000)
+  [ "$info" != timeout ] || fail "no encoder information dialog"
+  wd text "$info" 1004
 }
 
 case "$case_name" in
@@ -129,6 +180,233 @@ arguments)   # forms that match no stage: nothing runs, nothing shows
   expect_no_window 2000
   assert_clean
   [ -f "$c/work/sample.exe" ] || fail "a hand-made cleanup command line deleted the file"
+  ;;
+decode)   # the right password: contents, name, times and attributes as stored
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
+  seq 1 20000 > "$work/in/report.txt"; touch -d '2003-04-05 06:07:08.1234567' "$work/in/report.txt"; chmod 444 "$work/in/report.txt"
+  packf report.txt work
+  chmod 644 "$work/in/report.txt"
+  start_dialog 'C:\work\report.exe' '"report.txt" Decode'
+  type_and_ok pw
+  offered=$(wd save "$(hexof '"report.txt" Decode')" "$(hexof 'C:\out\report.txt')" 20000)
+  [ "$offered" = "$(hexof report.txt)" ] || fail "save dialog offered $offered"
+  wait_file "$c/out/report.txt"
+  wait "$sfx_pid"
+  assert_clean
+  cmp -s "$work/in/report.txt" "$c/out/report.txt" || fail "contents differ"
+  [ "$(stat -c %Y "$work/in/report.txt")" = "$(stat -c %Y "$c/out/report.txt")" ] || fail "last-write time differs"
+  [ ! -w "$c/out/report.txt" ] || [ "$(stat -c %A "$c/out/report.txt" | cut -c3)" = - ] || fail "read-only attribute lost"
+  [ -f "$c/work/report.exe" ] || fail "kept file was deleted"
+  ;;
+self_delete)  # the Suicide box, checked and disabled, deletes the file after writing
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
+  printf 'bye' > "$work/in/bye.txt"
+  packf bye.txt work --self-delete always
+  start_dialog 'C:\work\bye.exe' '"bye.txt" Decode'
+  [ "$(wd state "$dlg" 1002 | cut -d' ' -f1-3)" = "1 0 1" ] || fail "self-delete box is not checked and disabled"
+  type_and_ok pw
+  wd save "$(hexof '"bye.txt" Decode')" "$(hexof 'C:\out\bye.txt')" 20000 >/dev/null
+  wait_file "$c/out/bye.txt"
+  wait "$sfx_pid"
+  assert_clean
+  [ ! -f "$c/work/bye.exe" ] || fail "self-decoding file not deleted"
+  [ "$(cat "$c/out/bye.txt")" = bye ] || fail "contents"
+  ;;
+wrong_then_right)
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
+  printf 'secret data' > "$work/in/s.txt"
+  packf s.txt work --save-password
+  wine reg delete 'HKCU\Software\By Korvan\lumisafe' /v DecodeAuto /f >/dev/null 2>&1
+  start_dialog 'C:\work\s.exe' '"s.txt" Decode'
+  wd click "$dlg" 1004 >/dev/null   # ask to save the password
+  type_and_ok 'pW'
+  expect_box "$(hexof_msg wrong)" "$(hexof '"s.txt" Decode')"
+  sleep 0.5
+  [ "$(wd text "$dlg" 1000)" = "$(hexof pW)" ] || fail "the password field lost its text"
+  [ -z "$(reg_value 'Software\By Korvan\lumisafe' DecodeAuto)" ] || fail "a failed attempt saved the password"
+  [ -z "$(ls "$c/out")" ] || fail "a failed attempt wrote something"
+  type_and_ok pw
+  wd save "$(hexof '"s.txt" Decode')" "$(hexof 'C:\out\s.txt')" 20000 >/dev/null
+  wait_file "$c/out/s.txt"
+  wait "$sfx_pid"
+  assert_clean
+  [ "$(reg_value 'Software\By Korvan\lumisafe' DecodeAuto)" = pw ] || fail "password not saved"
+  ;;
+saved_password)  # offered again next time; forgotten when the box is cleared
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
+  printf 'x' > "$work/in/k.txt"
+  packf k.txt work --save-password
+  wine reg add 'HKCU\Software\By Korvan\lumisafe' /v DecodeAuto /t REG_SZ /d pw /f >/dev/null 2>&1
+  start_dialog 'C:\work\k.exe' '"k.txt" Decode'
+  [ "$(wd state "$dlg" 1004 | cut -d' ' -f1-3)" = "1 1 1" ] || fail "save box not checked"
+  [ "$(wd text "$dlg" 1000)" = "$(hexof pw)" ] || fail "saved password not filled in"
+  wd click "$dlg" 1004 >/dev/null   # clear the box: forget it
+  wd click "$dlg" 1 >/dev/null
+  wd save "$(hexof '"k.txt" Decode')" "$(hexof 'C:\out\k.txt')" 20000 >/dev/null
+  wait_file "$c/out/k.txt"
+  wait "$sfx_pid"
+  assert_clean
+  [ -z "$(reg_value 'Software\By Korvan\lumisafe' DecodeAuto)" ] || fail "password not forgotten"
+  ;;
+cancel)   # Cancel ends everything cleanly and changes nothing
+  mkdir -p "$work/in"
+  printf 'x' > "$work/in/c.txt"
+  packf c.txt work --self-delete always
+  start_dialog 'C:\work\c.exe' '"c.txt" Decode'
+  wd command "$dlg" 2 >/dev/null
+  wait "$sfx_pid"
+  assert_clean
+  [ -f "$c/work/c.exe" ] || fail "Cancel deleted the file"
+  ;;
+cancel_save)  # cancelling the save dialog keeps the dialog; OK repeats the attempt
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
+  printf 'again' > "$work/in/a.txt"
+  packf a.txt work --show-encoder --self-delete always
+  start_dialog 'C:\work\a.exe' '"a.txt" Decode'
+  type_and_ok pw
+  info_text >/dev/null; wd command "$info" 1 >/dev/null
+  wd save "$(hexof '"a.txt" Decode')" cancel 20000 >/dev/null
+  sleep 1
+  [ -f "$c/work/a.exe" ] || fail "a cancelled save deleted the file"
+  wd click "$dlg" 1 >/dev/null
+  info_text >/dev/null; wd command "$info" 1 >/dev/null
+  wd save "$(hexof '"a.txt" Decode')" "$(hexof 'C:\out\a.txt')" 20000 >/dev/null
+  wait_file "$c/out/a.txt"
+  wait "$sfx_pid"
+  assert_clean
+  [ ! -f "$c/work/a.exe" ] || fail "not deleted after the successful attempt"
+  ;;
+flags)   # check box states and the collapsed layout for each flag value
+  mkdir -p "$work/in"; printf 'x' > "$work/in/f.txt"
+  packf f.txt work
+  for mode in 0:"1 0 1" 1:"1 1 1" 2:"1 1 0" 3:"1 1 0" 255:"1 1 0"; do
+    set_marker "$c/work/f.exe" 18 "${mode%%:*}"
+    start_dialog 'C:\work\f.exe' '"f.txt" Decode'
+    got=$(wd state "$dlg" 1002 | cut -d' ' -f1-3)
+    [ "$got" = "${mode#*:}" ] || fail "selfDeleteMode ${mode%%:*}: box $got, wanted ${mode#*:}"
+    wd command "$dlg" 2 >/dev/null; wait "$sfx_pid"
+  done
+  for allow in 1 255; do
+    set_marker "$c/work/f.exe" 20 "$allow"
+    start_dialog 'C:\work\f.exe' '"f.txt" Decode'
+    [ "$(wd state "$dlg" 1004 | cut -d' ' -f1)" = 1 ] || fail "allowSavePassword $allow: box hidden"
+    full=$(wd rect "$dlg"); okfull=$(wd state "$dlg" 1); delfull=$(wd state "$dlg" 1002); savefull=$(wd state "$dlg" 1004)
+    wd command "$dlg" 2 >/dev/null; wait "$sfx_pid"
+  done
+  wine reg add 'HKCU\Software\By Korvan\lumisafe' /v DecodeAuto /t REG_SZ /d untouched /f >/dev/null 2>&1
+  set_marker "$c/work/f.exe" 20 0
+  start_dialog 'C:\work\f.exe' '"f.txt" Decode'
+  read -r _ st _ sb <<<"$full"; read -r _ ct _ cb <<<"$(wd rect "$dlg")"
+  savetop=$(cut -d' ' -f5 <<<"$savefull"); deltop=$(cut -d' ' -f5 <<<"$delfull")
+  d=$((deltop - savetop))
+  [ "$(wd state "$dlg" 1004 | cut -d' ' -f1)" = 0 ] || fail "save box not hidden"
+  [ "$(wd state "$dlg" 1002 | cut -d' ' -f5)" = "$savetop" ] || fail "self-delete box did not take the save box's place"
+  [ "$(wd state "$dlg" 1 | cut -d' ' -f5)" = $(( $(cut -d' ' -f5 <<<"$okfull") - d )) ] || fail "OK did not move up by $d"
+  [ $((cb - ct)) = $((sb - st - d)) ] || fail "dialog not shorter by $d"
+  [ -z "$(wd text "$dlg" 1000 | tr -d -)" ] || fail "saved password read although saving is not allowed"
+  type_and_ok pw
+  wd save "$(hexof '"f.txt" Decode')" "$(hexof 'C:\work\f-out.txt')" 20000 >/dev/null
+  wait_file "$c/work/f-out.txt"; wait "$sfx_pid"
+  assert_clean
+  [ "$(reg_value 'Software\By Korvan\lumisafe' DecodeAuto)" = untouched ] || fail "registry changed although saving is not allowed"
+  ;;
+encoder_info)   # first try, counting, naming, Esc keeps the loaded name
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
+  printf 'x' > "$work/in/e.txt"
+  packf e.txt work --show-encoder --serial 00ABC123
+  key='Software\By Korvan\lumisafe\decode\00ABC123'
+  wine reg delete "HKCU\\$key" /f >/dev/null 2>&1
+  decode_once() { # ACTION: continue | name:TEXT | esc:TEXT ; prints the info text
+    start_dialog 'C:\work\e.exe' '"e.txt" Decode'
+    type_and_ok pw
+    local text; text=$(info_text)
+    case "$1" in
+      continue) wd command "$info" 1 >/dev/null ;;
+      name:*) wd click "$info" 1005 >/dev/null; sleep 0.5; wd settext "$info" 1006 "$(hexof "${1#name:}")"; wd command "$info" 1 >/dev/null ;;
+      esc:*) wd click "$info" 1005 >/dev/null; sleep 0.5; wd settext "$info" 1006 "$(hexof "${1#esc:}")"; wd command "$info" 2 >/dev/null ;;
+    esac
+    wd save "$(hexof '"e.txt" Decode')" "$(hexof 'C:\out\e.txt')" 20000 >/dev/null
+    wait_file "$c/out/e.txt"; wait "$sfx_pid"; rm -f "$c/out/e.txt"
+    echo "$text"
+  }
+  t1=$(decode_once continue)
+  if [ "$lang" = ja ]; then
+    want1="$(hexof $'この暗号ファイルは\r\n--00ABC123--\r\n\r\nによって\r\n\r\n')"
+    [[ "$t1" == "$want1"* ]] || fail "first text $t1"
+    [[ "$t1" == *"$(hexof $'\r\nに作成されました．\r\n\r\nこのIDの暗号解除は\r\n初めてです．')" ]] || fail "first try text $t1"
+  else
+    [[ "$t1" == "$(hexof $'Encoded by\r\n--00ABC123--\r\n.\r\n\r\n')"* ]] || fail "first text $t1"
+    [[ "$t1" == *"$(hexof $'\r\nCreated at above date.\r\n\r\n1st try to decode.')" ]] || fail "first try text $t1"
+  fi
+  [ "$(reg_value "$key" Count)" = 0x1 ] || fail "Count after first close: $(reg_value "$key" Count)"
+  t2=$(decode_once 'name:Office PC')
+  if [ "$lang" = ja ]; then [[ "$t2" == *"$(hexof '2 回目の暗号解除です.')" ]] || fail "second try text $t2"
+  else [[ "$t2" == *"$(hexof '2th try to decode.')" ]] || fail "second try text $t2"; fi
+  t3=$(decode_once 'esc:Something else')
+  [[ "$t3" == *"$(hexof 'Office PC')"* ]] || fail "stored name not shown: $t3"
+  [ "$(reg_value "$key" Name)" = 'Office PC' ] || fail "Esc changed the name: $(reg_value "$key" Name)"
+  [ "$(reg_value "$key" Count)" = 0x3 ] || fail "Count after three closes: $(reg_value "$key" Count)"
+  assert_clean
+  ;;
+this_computer)  # the local serial shows "this computer" and no Set name button
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
+  printf 'x' > "$work/in/h.txt"
+  local_serial=$(wd serial 'C:\')
+  packf h.txt work --show-encoder --serial "$local_serial"
+  start_dialog 'C:\work\h.exe' '"h.txt" Decode'
+  type_and_ok pw
+  t=$(info_text)
+  if [ "$lang" = ja ]; then word='このコンピューター'; else word='this computer'; fi
+  [[ "$t" == *"$(hexof "$word")"* ]] || fail "no '$word' in $t"
+  [ "$(wd state "$info" 1005 | cut -d' ' -f1)" = 0 ] || fail "Set name still shown"
+  wd command "$info" 1 >/dev/null
+  wd save "$(hexof '"h.txt" Decode')" "$(hexof 'C:\out\h.txt')" 20000 >/dev/null
+  wait_file "$c/out/h.txt"; wait "$sfx_pid"
+  assert_clean
+  ;;
+open_after)   # the written file is opened with the program registered for its type
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"* "$c/work/opened.txt"
+  printf 'open me' > "$work/in/doc.lstest"
+  wine reg add 'HKCU\Software\Classes\.lstest' /ve /d lstestfile /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Classes\lstestfile\shell\open\command' /ve /d 'C:\windows\system32\cmd.exe /c copy "%1" C:\work\opened.txt' /f >/dev/null 2>&1
+  packf doc.lstest work --open-after
+  start_dialog 'C:\work\doc.exe' '"doc.lstest" Decode'
+  type_and_ok pw
+  wd save "$(hexof '"doc.lstest" Decode')" "$(hexof 'C:\out\doc.lstest')" 20000 >/dev/null
+  wait_file "$c/work/opened.txt"
+  [ "$(cat "$c/work/opened.txt")" = 'open me' ] || fail "opened the wrong file"
+  wait "$sfx_pid"
+  assert_clean
+  ;;
+locked_output)   # the output cannot be created: a message, nothing lost, dialog stays
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
+  printf 'x' > "$work/in/l.txt"
+  packf l.txt work --self-delete always
+  wd hold "$(hexof 'C:\out\l.txt')" 30000 >/dev/null &
+  holder=$!
+  sleep 1
+  start_dialog 'C:\work\l.exe' '"l.txt" Decode'
+  type_and_ok pw
+  wd save "$(hexof '"l.txt" Decode')" "$(hexof 'C:\out\l.txt')" 20000 >/dev/null
+  # the overwrite question first (Yes), then the failure
+  [ "$(wd answer 20000 6)" != timeout ] || fail "no overwrite question"
+  expect_box "$(hexof_msg create)"
+  [ -f "$c/work/l.exe" ] || fail "the self-decoding file was deleted although nothing was written"
+  wd command "$dlg" 2 >/dev/null
+  wait "$sfx_pid"; kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null
+  assert_clean
+  ;;
+stored_path)   # a stored name with folders in it: only its last part is offered
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
+  printf 'x' > "$work/in/..\\..\\Windows\\evil.txt"
+  packf '..\..\Windows\evil.txt' work
+  mv "$c/work/..\\..\\Windows\\evil.exe" "$c/work/evil.exe" 2>/dev/null
+  start_dialog 'C:\work\evil.exe' '"..\..\Windows\evil.txt" Decode'
+  type_and_ok pw
+  offered=$(wd save "$(hexof '"..\..\Windows\evil.txt" Decode')" "$(hexof 'C:\out\evil.txt')" 20000)
+  [ "$offered" = "$(hexof evil.txt)" ] || fail "offered $offered"
+  wait_file "$c/out/evil.txt"; wait "$sfx_pid"
+  assert_clean
   ;;
 *) fail "unknown case" ;;
 esac

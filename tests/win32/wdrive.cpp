@@ -12,6 +12,10 @@
 //   wdrive state HWND ID      print "visible enabled checked" as 0/1 and the rectangle
 //   wdrive rect HWND          print the window rectangle
 //   wdrive gone HWND MS       wait until the window is gone
+//   wdrive save TITLE_HEX PATH_HEX|cancel MS  fill in the save dialog and press Save; prints the offered name
+//   wdrive hold PATH_HEX MS   keep a file open without sharing for MS ms
+//   wdrive answer MS ID       press button ID of the next message box
+//   wdrive serial ROOT        print the volume serial of a drive root
 #include <windows.h>
 
 #include <cstdio>
@@ -30,6 +34,16 @@ static std::string Hex(const char* s)
     return out.empty() ? "-" : out;
 }
 
+// A control's text. GetWindowText does not ask a control of another process,
+// so the message is sent.
+static void ControlText(HWND w, char* out, int capacity)
+{
+    out[0] = 0;
+    DWORD_PTR ignored;
+    SendMessageTimeoutA(w, WM_GETTEXT, static_cast<WPARAM>(capacity), reinterpret_cast<LPARAM>(out), SMTO_ABORTIFHUNG,
+                        5000, &ignored);
+}
+
 static std::string Unhex(const char* h)
 {
     std::string out;
@@ -41,10 +55,17 @@ static std::string Unhex(const char* h)
     return out;
 }
 
+// What kind of #32770 window a search wants.
+enum Kind { kAny, kMessageBox, kSaveDialog, kPlainDialog };
+
 struct Search {
     const char* title; // null: any
+    Kind kind;
     HWND found;
 };
+
+static bool IsMessageBox(HWND w) { return GetDlgItem(w, 0xFFFF) != nullptr; }
+static bool IsSaveDialog(HWND w) { return GetDlgItem(w, 0x47C) != nullptr; }
 
 static BOOL CALLBACK FindDialog(HWND w, LPARAM p)
 {
@@ -59,20 +80,57 @@ static BOOL CALLBACK FindDialog(HWND w, LPARAM p)
         GetWindowTextA(w, t, sizeof t);
         if (std::strcmp(t, s->title) != 0) return TRUE;
     }
+    if (s->kind == kMessageBox && !IsMessageBox(w)) return TRUE;
+    if (s->kind == kSaveDialog && !IsSaveDialog(w)) return TRUE;
+    if (s->kind == kPlainDialog && (IsMessageBox(w) || IsSaveDialog(w))) return TRUE;
     s->found = w;
     return FALSE;
 }
 
-static HWND WaitDialog(const char* title, DWORD ms)
+static HWND WaitDialog(const char* title, DWORD ms, Kind kind = kAny)
 {
     const DWORD start = GetTickCount();
     for (;;) {
-        Search s = {title, nullptr};
+        Search s = {title, kind, nullptr};
         EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&s));
         if (s.found) return s.found;
         if (GetTickCount() - start > ms) return nullptr;
         Sleep(50);
     }
+}
+
+struct ChildSearch {
+    int id;
+    const char* cls;
+    HWND found;
+};
+
+static BOOL CALLBACK FindChildProc(HWND w, LPARAM p)
+{
+    ChildSearch* s = reinterpret_cast<ChildSearch*>(p);
+    char cls[64];
+    if (GetDlgCtrlID(w) == s->id && GetClassNameA(w, cls, sizeof cls) && lstrcmpiA(cls, s->cls) == 0) {
+        s->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A descendant with the id and class: the save dialog nests its name box.
+static HWND FindChild(HWND parent, int id, const char* cls)
+{
+    ChildSearch s = {id, cls, nullptr};
+    EnumChildWindows(parent, FindChildProc, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+static BOOL CALLBACK PrintChild(HWND c, LPARAM)
+{
+    char cls[64], text[256];
+    GetClassNameA(c, cls, sizeof cls);
+    ControlText(c, text, sizeof text);
+    std::printf("%s %d %s %d\n", cls, GetDlgCtrlID(c), Hex(text).c_str(), IsWindowVisible(c) ? 1 : 0);
+    return TRUE;
 }
 
 static HWND Control(const char* hwndText, const char* idText)
@@ -85,8 +143,15 @@ int main(int argc, char** argv)
 {
     if (argc < 3) return 2;
     const std::string cmd = argv[1];
+    if (cmd == "serial") {
+        // serial ROOT: the volume serial as the stub reads it
+        DWORD serial = 0;
+        if (!GetVolumeInformationA(argv[2], nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) return 1;
+        std::printf("%08lX\n", static_cast<unsigned long>(serial));
+        return 0;
+    }
     if (cmd == "box") {
-        HWND w = WaitDialog(nullptr, static_cast<DWORD>(std::atoi(argv[2])));
+        HWND w = WaitDialog(nullptr, static_cast<DWORD>(std::atoi(argv[2])), kMessageBox);
         if (!w) {
             std::puts("timeout");
             return 1;
@@ -94,9 +159,31 @@ int main(int argc, char** argv)
         Sleep(300); // let the box finish painting before it goes
         char title[512], text[2048];
         GetWindowTextA(w, title, sizeof title);
-        GetDlgItemTextA(w, 0xFFFF, text, sizeof text);
+        ControlText(GetDlgItem(w, 0xFFFF), text, sizeof text);
         std::printf("%s %s\n", Hex(title).c_str(), Hex(text).c_str());
         PostMessageA(w, WM_COMMAND, IDOK, 0);
+        return 0;
+    }
+    if (cmd == "answer" && argc >= 4) {
+        // answer MS ID: press a button of the next message box
+        HWND w = WaitDialog(nullptr, static_cast<DWORD>(std::atoi(argv[2])), kMessageBox);
+        if (!w) {
+            std::puts("timeout");
+            return 1;
+        }
+        Sleep(300);
+        char text[2048];
+        ControlText(GetDlgItem(w, 0xFFFF), text, sizeof text);
+        std::printf("%s\n", Hex(text).c_str());
+        PostMessageA(w, WM_COMMAND, static_cast<WPARAM>(std::atoi(argv[3])), 0);
+        return 0;
+    }
+    if (cmd == "tree") {
+        // tree TITLE_HEX: every child of the first dialog with that title
+        const std::string title = Unhex(argv[2]);
+        HWND w = WaitDialog(title.c_str(), 5000, argc >= 4 ? kSaveDialog : kAny);
+        if (!w) return 1;
+        EnumChildWindows(w, PrintChild, 0);
         return 0;
     }
     if (cmd == "none") {
@@ -114,7 +201,7 @@ int main(int argc, char** argv)
     }
     if (cmd == "dialog" && argc >= 4) {
         const std::string title = Unhex(argv[2]);
-        HWND w = WaitDialog(title.c_str(), static_cast<DWORD>(std::atoi(argv[3])));
+        HWND w = WaitDialog(title.c_str(), static_cast<DWORD>(std::atoi(argv[3])), kPlainDialog);
         if (!w) {
             std::puts("timeout");
             return 1;
@@ -122,14 +209,50 @@ int main(int argc, char** argv)
         std::printf("%ld\n", static_cast<long>(reinterpret_cast<INT_PTR>(w)));
         return 0;
     }
+    if (cmd == "save" && argc >= 5) {
+        // save TITLE_HEX PATH_HEX|cancel MS: fill in the save dialog and press Save (or cancel it).
+        const std::string title = Unhex(argv[2]);
+        HWND w = WaitDialog(title.c_str(), static_cast<DWORD>(std::atoi(argv[4])), kSaveDialog);
+        if (!w) {
+            std::puts("timeout");
+            return 1;
+        }
+        Sleep(300);
+        if (std::strcmp(argv[3], "cancel") == 0) {
+            PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
+            std::puts("cancelled");
+            return 0;
+        }
+        char initial[1024] = {0};
+        HWND edit = FindChild(w, 0x47C, "Edit");
+        if (!edit) edit = GetDlgItem(w, 0x47C);
+        ControlText(edit, initial, sizeof initial);
+        SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Unhex(argv[3]).c_str()));
+        HWND save = FindChild(w, IDOK, "Button");
+        PostMessageA(save ? save : w, save ? BM_CLICK : WM_COMMAND, save ? 0 : IDOK, 0);
+        std::printf("%s\n", Hex(initial).c_str()); // the name the dialog offered
+        return 0;
+    }
+    if (cmd == "hold" && argc >= 4) {
+        // hold PATH_HEX MS: keep a file open without sharing, as another program might.
+        HANDLE f = CreateFileA(Unhex(argv[2]).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f == INVALID_HANDLE_VALUE) return 1;
+        std::puts("holding");
+        std::fflush(stdout);
+        Sleep(static_cast<DWORD>(std::atoi(argv[3])));
+        CloseHandle(f);
+        return 0;
+    }
     if (cmd == "text" && argc >= 4) {
         char text[4096] = {0};
-        GetWindowTextA(Control(argv[2], argv[3]), text, sizeof text);
+        ControlText(Control(argv[2], argv[3]), text, sizeof text);
         std::printf("%s\n", Hex(text).c_str());
         return 0;
     }
     if (cmd == "settext" && argc >= 5) {
-        return SetWindowTextA(Control(argv[2], argv[3]), Unhex(argv[4]).c_str()) ? 0 : 1;
+        const std::string text = Unhex(argv[4]);
+        return SendMessageA(Control(argv[2], argv[3]), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())) ? 0 : 1;
     }
     if (cmd == "click" && argc >= 4) {
         return PostMessageA(Control(argv[2], argv[3]), BM_CLICK, 0, 0) ? 0 : 1;
