@@ -54,11 +54,12 @@ text_of() { # message id -> expected hex in this language
 # pack NAME DIR: a self-decoding file of a small text at C:\DIR\NAME
 pack() {
   mkdir -p "$c/$2"
-  seq 1 3000 > "$work/sample-$$.txt"
+  mkdir -p "$work/sample-$$"
+  seq 1 3000 > "$work/sample-$$/sample.txt"
   printf 'pw' > "$work/pw-$$"
-  "$L" pack "$work/sample-$$.txt" -o "$c/$2/$1" --stub "$STUB" --password-file "$work/pw-$$" --force >/dev/null 2>&1 \
+  "$L" pack "$work/sample-$$/sample.txt" -o "$c/$2/$1" --stub "$STUB" --password-file "$work/pw-$$" --force >/dev/null 2>&1 \
     || fail "pack failed"
-  rm -f "$work/sample-$$.txt" "$work/pw-$$"
+  rm -rf "$work/sample-$$" "$work/pw-$$"
 }
 
 # Waits for every process of the prefix, then checks that nothing of ours is left.
@@ -116,6 +117,12 @@ start_dialog() { # WINPATH CAPTION
   [ "$dlg" != timeout ] || fail "no password dialog with caption $2"
 }
 
+cancel_dialog() { # closes the password dialog and waits until it is gone
+  wd command "$dlg" 2 >/dev/null
+  wd gone "$dlg" 20000 || fail "the password dialog did not close"
+  wait "$sfx_pid"
+}
+
 type_and_ok() { # PASSWORD
   wd settext "$dlg" 1000 "$(hexof "$1")" || fail "cannot type the password"
   wd click "$dlg" 1 >/dev/null
@@ -127,27 +134,29 @@ wait_file() { # UNIXPATH
 }
 
 reg_value() { # KEY VALUE -> prints the data or nothing
-  wine reg query "HKCU\\$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v v="$2" '$1 == v {sub(/^[^ ]+ +[^ ]+ */, ""); print; found=1} END {exit !found}'
+  wine reg query "HKCU\\$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^    $2    [A-Z_]*    //p"
 }
 
-info_text() { # prints the encoder information dialog's text (hex), leaves it open; sets $info
+info_text() { # waits for the encoder information dialog: sets $info and $info_hex (its text)
   info=$(wd dialog "$(hexof 'Serial Information')" 20000)
   [ "$info" != timeout ] || fail "no encoder information dialog"
-  wd text "$info" 1004
+  info_hex=$(wd text "$info" 1004)
 }
 
 case "$case_name" in
-chain)   # launch, decode (no dialog yet) and cleanup stages leave nothing behind
+chain)   # launch, decode and cleanup stages leave nothing behind
   pack sample.exe work
-  run_exit 'C:\work\sample.exe'
-  expect_no_window 3000
+  start_dialog 'C:\work\sample.exe' '"sample.txt" Decode'
+  wd command "$dlg" 2 >/dev/null
+  wait "$sfx_pid" || fail "launch stage exit code $?"
   assert_clean
   [ -f "$c/work/sample.exe" ] || fail "the self-decoding file is gone"
   ;;
 blanks)
   pack 'my sample.exe' 'my files'
-  run_exit 'C:\my files\my sample.exe'
-  expect_no_window 3000
+  start_dialog 'C:\my files\my sample.exe' '"sample.txt" Decode'
+  wd command "$dlg" 2 >/dev/null
+  wait "$sfx_pid" || fail "launch stage exit code $?"
   assert_clean
   ;;
 tamper)
@@ -278,20 +287,21 @@ cancel_save)  # cancelling the save dialog keeps the dialog; OK repeats the atte
   ;;
 flags)   # check box states and the collapsed layout for each flag value
   mkdir -p "$work/in"; printf 'x' > "$work/in/f.txt"
+  rm -f "$c/work/f-out.txt"
   packf f.txt work
   for mode in 0:"1 0 1" 1:"1 1 1" 2:"1 1 0" 3:"1 1 0" 255:"1 1 0"; do
     set_marker "$c/work/f.exe" 18 "${mode%%:*}"
     start_dialog 'C:\work\f.exe' '"f.txt" Decode'
     got=$(wd state "$dlg" 1002 | cut -d' ' -f1-3)
     [ "$got" = "${mode#*:}" ] || fail "selfDeleteMode ${mode%%:*}: box $got, wanted ${mode#*:}"
-    wd command "$dlg" 2 >/dev/null; wait "$sfx_pid"
+    cancel_dialog
   done
   for allow in 1 255; do
     set_marker "$c/work/f.exe" 20 "$allow"
     start_dialog 'C:\work\f.exe' '"f.txt" Decode'
     [ "$(wd state "$dlg" 1004 | cut -d' ' -f1)" = 1 ] || fail "allowSavePassword $allow: box hidden"
     full=$(wd rect "$dlg"); okfull=$(wd state "$dlg" 1); delfull=$(wd state "$dlg" 1002); savefull=$(wd state "$dlg" 1004)
-    wd command "$dlg" 2 >/dev/null; wait "$sfx_pid"
+    cancel_dialog
   done
   wine reg add 'HKCU\Software\By Korvan\lumisafe' /v DecodeAuto /t REG_SZ /d untouched /f >/dev/null 2>&1
   set_marker "$c/work/f.exe" 20 0
@@ -316,10 +326,10 @@ encoder_info)   # first try, counting, naming, Esc keeps the loaded name
   packf e.txt work --show-encoder --serial 00ABC123
   key='Software\By Korvan\lumisafe\decode\00ABC123'
   wine reg delete "HKCU\\$key" /f >/dev/null 2>&1
-  decode_once() { # ACTION: continue | name:TEXT | esc:TEXT ; prints the info text
+  decode_once() { # ACTION: continue | name:TEXT | esc:TEXT ; sets $info_hex
     start_dialog 'C:\work\e.exe' '"e.txt" Decode'
     type_and_ok pw
-    local text; text=$(info_text)
+    info_text
     case "$1" in
       continue) wd command "$info" 1 >/dev/null ;;
       name:*) wd click "$info" 1005 >/dev/null; sleep 0.5; wd settext "$info" 1006 "$(hexof "${1#name:}")"; wd command "$info" 1 >/dev/null ;;
@@ -327,9 +337,8 @@ encoder_info)   # first try, counting, naming, Esc keeps the loaded name
     esac
     wd save "$(hexof '"e.txt" Decode')" "$(hexof 'C:\out\e.txt')" 20000 >/dev/null
     wait_file "$c/out/e.txt"; wait "$sfx_pid"; rm -f "$c/out/e.txt"
-    echo "$text"
   }
-  t1=$(decode_once continue)
+  decode_once continue; t1=$info_hex
   if [ "$lang" = ja ]; then
     want1="$(hexof $'この暗号ファイルは\r\n--00ABC123--\r\n\r\nによって\r\n\r\n')"
     [[ "$t1" == "$want1"* ]] || fail "first text $t1"
@@ -339,10 +348,10 @@ encoder_info)   # first try, counting, naming, Esc keeps the loaded name
     [[ "$t1" == *"$(hexof $'\r\nCreated at above date.\r\n\r\n1st try to decode.')" ]] || fail "first try text $t1"
   fi
   [ "$(reg_value "$key" Count)" = 0x1 ] || fail "Count after first close: $(reg_value "$key" Count)"
-  t2=$(decode_once 'name:Office PC')
+  decode_once 'name:Office PC'; t2=$info_hex
   if [ "$lang" = ja ]; then [[ "$t2" == *"$(hexof '2 回目の暗号解除です.')" ]] || fail "second try text $t2"
   else [[ "$t2" == *"$(hexof '2th try to decode.')" ]] || fail "second try text $t2"; fi
-  t3=$(decode_once 'esc:Something else')
+  decode_once 'esc:Something else'; t3=$info_hex
   [[ "$t3" == *"$(hexof 'Office PC')"* ]] || fail "stored name not shown: $t3"
   [ "$(reg_value "$key" Name)" = 'Office PC' ] || fail "Esc changed the name: $(reg_value "$key" Name)"
   [ "$(reg_value "$key" Count)" = 0x3 ] || fail "Count after three closes: $(reg_value "$key" Count)"
@@ -355,7 +364,7 @@ this_computer)  # the local serial shows "this computer" and no Set name button
   packf h.txt work --show-encoder --serial "$local_serial"
   start_dialog 'C:\work\h.exe' '"h.txt" Decode'
   type_and_ok pw
-  t=$(info_text)
+  info_text; t=$info_hex
   if [ "$lang" = ja ]; then word='このコンピューター'; else word='this computer'; fi
   [[ "$t" == *"$(hexof "$word")"* ]] || fail "no '$word' in $t"
   [ "$(wd state "$info" 1005 | cut -d' ' -f1)" = 0 ] || fail "Set name still shown"
@@ -367,8 +376,8 @@ this_computer)  # the local serial shows "this computer" and no Set name button
 open_after)   # the written file is opened with the program registered for its type
   mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"* "$c/work/opened.txt"
   printf 'open me' > "$work/in/doc.lstest"
-  wine reg add 'HKCU\Software\Classes\.lstest' /ve /d lstestfile /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Classes\lstestfile\shell\open\command' /ve /d 'C:\windows\system32\cmd.exe /c copy "%1" C:\work\opened.txt' /f >/dev/null 2>&1
+  wine reg add 'HKCR\.lstest' /ve /d lstestfile /f >/dev/null 2>&1
+  wine reg add 'HKCR\lstestfile\shell\open\command' /ve /d 'C:\windows\system32\cmd.exe /c copy "%1" C:\work\opened.txt' /f >/dev/null 2>&1
   packf doc.lstest work --open-after
   start_dialog 'C:\work\doc.exe' '"doc.lstest" Decode'
   type_and_ok pw
