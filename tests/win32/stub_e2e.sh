@@ -9,34 +9,11 @@ fail() { echo "FAIL ($case_name/$lang): $*" >&2; exit 1; }
 for f in "$L" "$STUB" "$WDRIVE"; do
   [ -f "$f" ] || fail "missing $f: build the native and win32 presets (scripts/test does both)"
 done
-command -v wine >/dev/null && command -v Xvfb >/dev/null || fail "Wine or Xvfb missing: run scripts/setup"
 
-mkdir -p "$work"
-export WINEPREFIX="$work/prefix-$lang" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset LANG LANGUAGE
-if [ "$lang" = ja ]; then export LC_ALL=ja_JP.UTF-8; else export LC_ALL=C.UTF-8; fi
-
-# One display for this run; Xvfb picks a free number.
-exec {dfd}<> <(:)
-Xvfb -displayfd "$dfd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-read -r -t 10 -u "$dfd" display || fail "Xvfb did not start"
-export DISPLAY=":$display"
-cleanup() { wineserver -k >/dev/null 2>&1; kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null; }
-trap cleanup EXIT
-
-# The prefix, made once per language in that language.
-( flock 9
-  [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
-) 9>"$WINEPREFIX.lock"
-wineserver -k >/dev/null 2>&1   # nothing left over from an earlier run
-c="$WINEPREFIX/drive_c"
-temp=$(echo "$c"/users/*/Temp)
-[ -d "$temp" ] || fail "no temporary directory in the prefix"
+source "$(dirname "$0")/wine-env.sh"
+wine_env_start "$work" "$lang"
 rm -f "$temp"/DEC*.exe "$temp"/Del*.exe "$temp"/delus.bat "$c/delus.bat"
-cd "$c"   # the current drive is C:
 
-hexof() { printf '%s' "$1" | iconv -f UTF-8 -t CP932 | od -An -tx1 -v | tr -d ' \n' | tr a-f A-F; }
 hexof_msg() { text_of "$1"; }
 text_of() { # message id -> expected hex in this language
   local en ja
@@ -90,8 +67,6 @@ run_exit() { # runs a Windows command line in the foreground, checks exit code 0
 }
 
 
-wd() { wine "$WDRIVE" "$@" | tr -d '\r'; }
-unix_hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n' | tr a-f A-F; }
 
 # packf NAME DIR [tool options...]: packs $work/in/NAME (made by the caller)
 packf() {
@@ -109,24 +84,7 @@ set_marker() {
   printf "\\x$(printf %02x "$3")" | dd of="$1" bs=1 seek=$((stub_size + $2)) conv=notrunc 2>/dev/null
 }
 
-# Starts the self-decoding file and waits for its password dialog; sets $dlg.
-start_dialog() { # WINPATH CAPTION
-  wine "$1" &
-  sfx_pid=$!
-  dlg=$(wd dialog "$(hexof "$2")" 20000)
-  [ "$dlg" != timeout ] || fail "no password dialog with caption $2"
-}
 
-cancel_dialog() { # closes the password dialog and waits until it is gone
-  wd command "$dlg" 2 >/dev/null
-  wd gone "$dlg" 20000 || fail "the password dialog did not close"
-  wait "$sfx_pid"
-}
-
-type_and_ok() { # PASSWORD
-  wd settext "$dlg" 1000 "$(hexof "$1")" || fail "cannot type the password"
-  wd click "$dlg" 1 >/dev/null
-}
 
 wait_file() { # UNIXPATH
   for _ in $(seq 1 100); do [ -f "$1" ] && return 0; sleep 0.2; done
@@ -137,11 +95,6 @@ reg_value() { # KEY VALUE -> prints the data or nothing
   wine reg query "HKCU\\$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^    $2    [A-Z_]*    //p"
 }
 
-info_text() { # waits for the encoder information dialog: sets $info and $info_hex (its text)
-  info=$(wd dialog "$(hexof 'Serial Information')" 20000)
-  [ "$info" != timeout ] || fail "no encoder information dialog"
-  info_hex=$(wd text "$info" 1004)
-}
 
 case "$case_name" in
 chain)   # launch, decode and cleanup stages leave nothing behind
