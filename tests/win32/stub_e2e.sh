@@ -340,6 +340,23 @@ open_after)   # the written file is opened with the program registered for its t
   wait "$sfx_pid"
   assert_clean
   ;;
+flags_ff)   # 0xFF counts as set for the encoder information and open-after flags
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"* "$c/work/opened.txt"
+  printf 'ff' > "$work/in/ff.lstest"
+  wine reg add 'HKCR\.lstest' /ve /d lstestfile /f >/dev/null 2>&1
+  wine reg add 'HKCR\lstestfile\shell\open\command' /ve /d 'C:\windows\system32\cmd.exe /c copy "%1" C:\work\opened.txt' /f >/dev/null 2>&1
+  packf ff.lstest work
+  set_marker "$c/work/ff.exe" 16 255
+  set_marker "$c/work/ff.exe" 22 255
+  start_dialog 'C:\work\ff.exe' '"ff.lstest" Decode'
+  type_and_ok pw
+  info_text
+  wd command "$info" 1 >/dev/null
+  wd save "$(hexof '"ff.lstest" Decode')" "$(hexof 'C:\out\ff.lstest')" 20000 >/dev/null
+  wait_file "$c/work/opened.txt"
+  wait "$sfx_pid"
+  assert_clean
+  ;;
 locked_output)   # the output cannot be created: a message, nothing lost, dialog stays
   mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
   printf 'x' > "$work/in/l.txt"

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "encoder_info_dialog.h"
 #include "registry_store.h"
 #include "stages.h"
 #include "strbuf.h"
@@ -199,6 +200,30 @@ TEST(StrBuf, NeverWritesPastItsCapacity)
     StrAddHex8(&b, 0x00ABCDEF);
     EXPECT_STREQ(wide, "00ABCDEF");
     EXPECT_EQ(b.complete, 1);
+}
+
+} // namespace
+
+namespace {
+
+// The test runner pins the time zone to UTC (scripts/wine-run).
+TEST(EncoderInfo, DateTextIsTwentyFourCharactersAlsoBefore1970)
+{
+    struct Case {
+        int32_t createdAt;
+        const char* expected;
+    } cases[] = {
+        {0, "Thu Jan 01 00:00:00 1970"},
+        {-1, "Wed Dec 31 23:59:59 1969"},
+        {-2147483647 - 1, "Fri Dec 13 20:45:52 1901"},
+        {1796905937, "Thu Dec 10 12:32:17 2026"},
+        {2147483647, "Tue Jan 19 03:14:07 2038"},
+    };
+    for (const Case& c : cases) {
+        char text[25];
+        FormatCreatedAt(c.createdAt, text);
+        EXPECT_STREQ(text, c.expected) << c.createdAt;
+    }
 }
 
 } // namespace
