@@ -52,10 +52,35 @@ static Matrix MatrixFor(uint8_t* buffer, uint32_t length, int32_t offset, int32_
 // block of the saved row lives on the stack.
 enum : uint32_t { kColumnBlock = 2048 };
 
-// Both pointers stand at the block's first column, which is even.
+static uint64_t Load64(const uint8_t* p)
+{
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+static void Store64(uint8_t* p, uint64_t v)
+{
+    std::memcpy(p, &v, 8);
+}
+
+// Even bytes of a little-endian 64-bit word; on a big-endian host the odd ones.
+static uint64_t EvenByteMask()
+{
+    const uint16_t probe = 1;
+    uint8_t first;
+    std::memcpy(&first, &probe, 1);
+    return first == 1 ? 0x00FF00FF00FF00FFull : 0xFF00FF00FF00FF00ull;
+}
+
+// Both pointers stand at the block's first column, which is even. Whole
+// words take the even bytes of src and keep the odd bytes of dst.
 static void CopyEvenColumns(uint8_t* dst, const uint8_t* src, uint32_t count)
 {
-    for (uint32_t c = 0; c < count; c += 2) dst[c] = src[c];
+    const uint64_t even = EvenByteMask();
+    uint32_t c = 0;
+    for (; c + 8 <= count; c += 8) Store64(dst + c, (Load64(src + c) & even) | (Load64(dst + c) & ~even));
+    for (; c < count; c += 2) dst[c] = src[c];
 }
 
 void TransposeColumns(uint8_t* buffer, uint32_t length, int32_t offset, int32_t rowParameter)
@@ -92,19 +117,48 @@ void UntransposeColumns(uint8_t* buffer, uint32_t length, int32_t offset, int32_
     }
 }
 
+static void XorBytes(uint8_t* dst, const uint8_t* src, uint32_t n)
+{
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) Store64(dst + i, Load64(dst + i) ^ Load64(src + i));
+    for (; i < n; ++i) dst[i] = static_cast<uint8_t>(dst[i] ^ src[i]);
+}
+
+// The key is laid out repeated over a stack block whose length is a whole
+// number of key periods, so the XOR runs a word at a time with the pattern
+// always starting at the key's first byte. Keys longer than the block are
+// XORed a period at a time straight from the key.
+enum : uint32_t { kKeyBlock = 2048 };
+
 void XorWithKey(uint8_t* start, uint32_t length, const char* key, uint32_t keyLength)
 {
     if (keyLength == 0) return;
-    uint32_t k = 0;
-    for (uint32_t i = 0; i < length; ++i) {
-        start[i] = static_cast<uint8_t>(start[i] ^ static_cast<uint8_t>(key[k]));
-        if (++k == keyLength) k = 0;
+    const uint8_t* pattern = reinterpret_cast<const uint8_t*>(key);
+    uint8_t block[kKeyBlock];
+    uint32_t period = keyLength;
+    if (keyLength <= kKeyBlock / 2) {
+        period = kKeyBlock / keyLength * keyLength;
+        for (uint32_t i = 0; i < period; ++i) block[i] = pattern[i % keyLength];
+        pattern = block;
     }
+    uint32_t done = 0;
+    while (length - done >= period) {
+        XorBytes(start + done, pattern, period);
+        done += period;
+    }
+    XorBytes(start + done, pattern, length - done);
 }
 
 void UnchainXor(uint8_t* buffer, uint32_t length)
 {
-    for (uint32_t i = length; i-- > 1;) buffer[i] = static_cast<uint8_t>(buffer[i] ^ buffer[i - 1]);
+    // From the end, a word at a time: the word before is still unchanged
+    // when it is read, as the byte loop requires.
+    uint32_t i = length;
+    while (i >= 9) {
+        i -= 8;
+        Store64(buffer + i, Load64(buffer + i) ^ Load64(buffer + i - 1));
+    }
+    for (; i-- > 1;) buffer[i] = static_cast<uint8_t>(buffer[i] ^ buffer[i - 1]);
 }
 
 void ChainXor(uint8_t* buffer, uint32_t length)

@@ -244,6 +244,25 @@ TEST(Cipher, KeyXorAndChainedXor)
     EXPECT_EQ(v, (std::vector<uint8_t>{0x01, 0x02, 0x04, 0x08}));
 }
 
+TEST(Cipher, WordWiseXorsMatchByteReferences)
+{
+    for (uint32_t length : {0u, 1u, 7u, 8u, 9u, 17u, 4095u, 100003u}) {
+        const std::vector<uint8_t> data = testdata::Random(length, length + 1);
+        std::vector<uint8_t> got = data, want = data;
+        UnchainXor(got.data(), length);
+        for (uint32_t i = length; i-- > 1;) want[i] = static_cast<uint8_t>(want[i] ^ want[i - 1]);
+        EXPECT_EQ(got, want) << "unchain " << length;
+        for (uint32_t keyLength : {3u, 7u, 64u, 1023u, 1024u, 1025u, 3000u}) {
+            const std::string key = Key(std::string(keyLength - 3, 'k') + "\x80");
+            got = data;
+            want = data;
+            XorWithKey(got.data(), length, key.c_str(), static_cast<uint32_t>(key.size()));
+            for (uint32_t i = 0; i < length; ++i) want[i] = static_cast<uint8_t>(want[i] ^ static_cast<uint8_t>(key[i % key.size()]));
+            EXPECT_EQ(got, want) << "key xor " << length << "/" << key.size();
+        }
+    }
+}
+
 TEST(Cipher, RoundTripForAnyPassword)
 {
     const std::string passwords[] = {
