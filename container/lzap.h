@@ -38,17 +38,25 @@ enum LzapStatus : int {
     kLzapBusy = 5,
 };
 
-// The whole decoder state; large (about 60 KB), so the stub keeps one static
+// One dictionary entry. Everything an operation touches of an entry lies in
+// one 16-byte record, so each step of a tree or list walk costs one cache
+// line instead of one per field.
+struct LzapEntry {
+    uint16_t parent;
+    uint16_t firstChild;  // children, newest first, linked through the siblings
+    uint16_t nextSibling;
+    uint16_t prevSibling;
+    uint16_t newer; // recency list: toward the head
+    uint16_t older; // recency list: toward the tail
+    uint8_t byte;
+    uint8_t length; // string length, 1 to 128
+    uint8_t padding[2];
+};
+
+// The whole decoder state; large (about 64 KB), so the stub keeps one static
 // instance and tools may allocate one per thread.
 struct LzapDecoder {
-    uint8_t byte[kLzapEntries];
-    uint8_t length[kLzapEntries]; // string length of each entry, 1 to 128
-    uint16_t parent[kLzapEntries];
-    uint16_t firstChild[kLzapEntries];
-    uint16_t nextSibling[kLzapEntries];
-    uint16_t prevSibling[kLzapEntries];
-    uint16_t newer[kLzapEntries]; // recency list: toward the head
-    uint16_t older[kLzapEntries]; // recency list: toward the tail
+    LzapEntry entry[kLzapEntries];
     uint32_t head, tail;
     uint32_t nextFree, width, capacity;
     const uint8_t* input;

@@ -13,54 +13,55 @@ int LzapHasHeader(const uint8_t* block, uint32_t size)
 
 // --- recency list -----------------------------------------------------------
 
-static void Unlink(LzapDecoder* d, uint32_t e)
+static void Unlink(LzapDecoder* d, const LzapEntry* x)
 {
-    const uint32_t a = d->newer[e], b = d->older[e];
-    if (a != kLzapNone) d->older[a] = static_cast<uint16_t>(b); else d->head = b;
-    if (b != kLzapNone) d->newer[b] = static_cast<uint16_t>(a); else d->tail = a;
+    const uint32_t a = x->newer, b = x->older;
+    if (a != kLzapNone) d->entry[a].older = static_cast<uint16_t>(b); else d->head = b;
+    if (b != kLzapNone) d->entry[b].newer = static_cast<uint16_t>(a); else d->tail = a;
 }
 
-static void PushHead(LzapDecoder* d, uint32_t e)
+static void PushHead(LzapDecoder* d, LzapEntry* x, uint32_t e)
 {
-    d->newer[e] = kLzapNone;
-    d->older[e] = static_cast<uint16_t>(d->head);
-    if (d->head != kLzapNone) d->newer[d->head] = static_cast<uint16_t>(e); else d->tail = e;
+    x->newer = kLzapNone;
+    x->older = static_cast<uint16_t>(d->head);
+    if (d->head != kLzapNone) d->entry[d->head].newer = static_cast<uint16_t>(e); else d->tail = e;
     d->head = e;
 }
 
-static void InsertBehind(LzapDecoder* d, uint32_t node, uint32_t e)
+static void InsertBehind(LzapDecoder* d, uint32_t node, LzapEntry* x, uint32_t e)
 {
-    const uint32_t b = d->older[node];
-    d->newer[e] = static_cast<uint16_t>(node);
-    d->older[e] = static_cast<uint16_t>(b);
-    d->older[node] = static_cast<uint16_t>(e);
-    if (b != kLzapNone) d->newer[b] = static_cast<uint16_t>(e); else d->tail = e;
+    LzapEntry* n = &d->entry[node];
+    const uint32_t b = n->older;
+    x->newer = static_cast<uint16_t>(node);
+    x->older = static_cast<uint16_t>(b);
+    n->older = static_cast<uint16_t>(e);
+    if (b != kLzapNone) d->entry[b].newer = static_cast<uint16_t>(e); else d->tail = e;
 }
 
 // --- child lists ------------------------------------------------------------
 
 static uint32_t FindChild(const LzapDecoder* d, uint32_t node, uint8_t b)
 {
-    uint32_t c = d->firstChild[node];
-    while (c != kLzapNone && d->byte[c] != b) c = d->nextSibling[c];
+    uint32_t c = d->entry[node].firstChild;
+    while (c != kLzapNone && d->entry[c].byte != b) c = d->entry[c].nextSibling;
     return c;
 }
 
-static void AddChild(LzapDecoder* d, uint32_t node, uint32_t e)
+static void AddChild(LzapDecoder* d, uint32_t node, LzapEntry* x, uint32_t e)
 {
-    const uint32_t first = d->firstChild[node];
-    d->prevSibling[e] = kLzapNone;
-    d->nextSibling[e] = static_cast<uint16_t>(first);
-    if (first != kLzapNone) d->prevSibling[first] = static_cast<uint16_t>(e);
-    d->firstChild[node] = static_cast<uint16_t>(e);
+    const uint32_t first = d->entry[node].firstChild;
+    x->prevSibling = kLzapNone;
+    x->nextSibling = static_cast<uint16_t>(first);
+    if (first != kLzapNone) d->entry[first].prevSibling = static_cast<uint16_t>(e);
+    d->entry[node].firstChild = static_cast<uint16_t>(e);
 }
 
-static void RemoveChild(LzapDecoder* d, uint32_t e)
+static void RemoveChild(LzapDecoder* d, const LzapEntry* x)
 {
-    const uint32_t a = d->prevSibling[e], b = d->nextSibling[e];
-    if (a != kLzapNone) d->nextSibling[a] = static_cast<uint16_t>(b);
-    else d->firstChild[d->parent[e]] = static_cast<uint16_t>(b);
-    if (b != kLzapNone) d->prevSibling[b] = static_cast<uint16_t>(a);
+    const uint32_t a = x->prevSibling, b = x->nextSibling;
+    if (a != kLzapNone) d->entry[a].nextSibling = static_cast<uint16_t>(b);
+    else d->entry[x->parent].firstChild = static_cast<uint16_t>(b);
+    if (b != kLzapNone) d->entry[b].prevSibling = static_cast<uint16_t>(a);
 }
 
 // --- dictionary -------------------------------------------------------------
@@ -68,10 +69,11 @@ static void RemoveChild(LzapDecoder* d, uint32_t e)
 static void ResetDictionary(LzapDecoder* d)
 {
     for (uint32_t b = 0; b < kLzapFirstCode; ++b) {
-        d->byte[b] = static_cast<uint8_t>(b);
-        d->length[b] = 1;
-        d->parent[b] = kLzapNone;
-        d->firstChild[b] = kLzapNone;
+        LzapEntry* x = &d->entry[b];
+        x->byte = static_cast<uint8_t>(b);
+        x->length = 1;
+        x->parent = kLzapNone;
+        x->firstChild = kLzapNone;
     }
     d->head = d->tail = kLzapNone;
     d->nextFree = kLzapFirstCode;
@@ -81,33 +83,40 @@ static void ResetDictionary(LzapDecoder* d)
 
 // Extends the previous string by every prefix of the current one, reusing the
 // least recently used entry once all are assigned. The tail of the recency
-// list never has children, since every entry stands behind its parent.
+// list never has children, since every entry stands behind its parent, so
+// reusing it orphans nothing.
 static void UpdateDictionary(LzapDecoder* d, const uint8_t* s, uint32_t m)
 {
     if (d->prevCode == kLzapNone) return;
     uint32_t node = d->prevCode;
-    for (uint32_t i = 0; i < m; ++i) {
-        if (d->prevLength + i + 1 > kLzapMaxString) return;
+    const uint32_t room = kLzapMaxString - d->prevLength; // bytes the strings may still grow
+    const uint32_t end = m < room ? m : room;
+    uint32_t i = 0;
+    // Walk down the prefixes that exist; below the first new entry there are
+    // no children to look for.
+    for (; i < end; ++i) {
         const uint32_t child = FindChild(d, node, s[i]);
-        if (child != kLzapNone) {
-            node = child;
-            continue;
-        }
+        if (child == kLzapNone) break;
+        node = child;
+    }
+    for (; i < end; ++i) {
         uint32_t e;
         if (d->nextFree < kLzapEntries) {
             e = d->nextFree++;
         } else {
             e = d->tail;
             if (e == node) return;
-            Unlink(d, e);
-            RemoveChild(d, e);
+            const LzapEntry* old = &d->entry[e];
+            Unlink(d, old);
+            RemoveChild(d, old);
         }
-        d->byte[e] = s[i];
-        d->parent[e] = static_cast<uint16_t>(node);
-        d->length[e] = static_cast<uint8_t>(d->length[node] + 1);
-        d->firstChild[e] = kLzapNone;
-        AddChild(d, node, e);
-        if (node >= kLzapFirstCode) InsertBehind(d, node, e); else PushHead(d, e);
+        LzapEntry* x = &d->entry[e];
+        x->byte = s[i];
+        x->parent = static_cast<uint16_t>(node);
+        x->length = static_cast<uint8_t>(d->entry[node].length + 1);
+        x->firstChild = kLzapNone;
+        AddChild(d, node, x, e);
+        if (node >= kLzapFirstCode) InsertBehind(d, node, x, e); else PushHead(d, x, e);
         node = e;
     }
 }
@@ -116,16 +125,17 @@ static void UpdateDictionary(LzapDecoder* d, const uint8_t* s, uint32_t m)
 // recency list, shortest prefix first. Returns the string's length.
 static uint32_t EmitString(LzapDecoder* d, uint32_t code, uint8_t* dst)
 {
-    const uint32_t n = d->length[code];
+    const uint32_t n = d->entry[code].length;
     uint32_t pos = n;
     uint32_t e = code;
     while (e >= kLzapFirstCode) {
+        LzapEntry* x = &d->entry[e];
         if (e != d->head) {
-            Unlink(d, e);
-            PushHead(d, e);
+            Unlink(d, x);
+            PushHead(d, x, e);
         }
-        dst[--pos] = d->byte[e];
-        e = d->parent[e];
+        dst[--pos] = x->byte;
+        e = x->parent;
     }
     dst[0] = static_cast<uint8_t>(e);
     return n;
@@ -136,6 +146,18 @@ static uint32_t EmitString(LzapDecoder* d, uint32_t code, uint8_t* dst)
 // Keeps at least 57 bits in the reservoir; past the input every bit reads 1.
 static void Refill(LzapDecoder* d)
 {
+    if (d->bitCount > 56) return;
+    if (d->inputSize - d->inputPos >= 8) {
+        // Whole bytes from one 8-byte big-endian load, placed below the bits held.
+        const uint8_t* p = d->input + d->inputPos;
+        uint64_t word = 0;
+        for (int k = 0; k < 8; ++k) word = (word << 8) | p[k];
+        const uint32_t bytes = (63 - d->bitCount) >> 3;
+        d->bits |= (word >> d->bitCount) & ~(~0ull >> (d->bitCount + 8 * bytes));
+        d->bitCount += 8 * bytes;
+        d->inputPos += bytes;
+        return;
+    }
     while (d->bitCount <= 56) {
         const uint64_t next = d->inputPos < d->inputSize ? d->input[d->inputPos++] : 0xFFu;
         d->bits |= next << (56 - d->bitCount);

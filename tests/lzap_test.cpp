@@ -65,11 +65,11 @@ TEST(Lzap, WorkedExampleDictionaryState)
     // 256 = aa, 257 = aaa, 258 = aaaa, 259 = aaaaa; the list runs 256..259.
     EXPECT_EQ(d.nextFree, 260u);
     EXPECT_EQ(d.head, 256u);
-    EXPECT_EQ(d.older[256], 257);
-    EXPECT_EQ(d.older[257], 258);
-    EXPECT_EQ(d.older[258], 259);
+    EXPECT_EQ(d.entry[256].older, 257);
+    EXPECT_EQ(d.entry[257].older, 258);
+    EXPECT_EQ(d.entry[258].older, 259);
     EXPECT_EQ(d.tail, 259u);
-    EXPECT_EQ(d.length[259], 5);
+    EXPECT_EQ(d.entry[259].length, 5);
 }
 
 TEST(Lzap, RoundTrips)
@@ -104,16 +104,16 @@ TEST(Lzap, DictionaryRecyclesAndStringsStayWithinLimit)
     Bytes out;
     ASSERT_EQ(DecodeBlock(Compress(Bytes(100000, 'a')), &out, &d), 1);
     int longest = 0;
-    for (uint32_t e = 256; e < d.nextFree; ++e) longest = std::max<int>(longest, d.length[e]);
+    for (uint32_t e = 256; e < d.nextFree; ++e) longest = std::max<int>(longest, d.entry[e].length);
     EXPECT_EQ(longest, 128);
 
     ASSERT_EQ(DecodeBlock(Compress(testdata::Text(1 << 20)), &out, &d), 1);
     EXPECT_EQ(d.nextFree, 4096u);
     // The recency list holds every assigned entry and its tail has no children.
     uint32_t count = 0;
-    for (uint32_t e = d.head; e != kLzapNone; e = d.older[e]) ++count;
+    for (uint32_t e = d.head; e != kLzapNone; e = d.entry[e].older) ++count;
     EXPECT_EQ(count, 3840u);
-    EXPECT_EQ(d.firstChild[d.tail], kLzapNone);
+    EXPECT_EQ(d.entry[d.tail].firstChild, kLzapNone);
 }
 
 TEST(Lzap, StreamingMatchesWholeBlock)
