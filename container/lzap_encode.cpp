@@ -47,7 +47,10 @@ static void FlushBits(BitWriter* w)
 
 LzapEncoder* LzapEncoderCreate()
 {
-    return static_cast<LzapEncoder*>(std::malloc(sizeof(LzapEncoder)));
+    // Zeroed once; later resets clear only the child slots in use.
+    LzapEncoder* e = static_cast<LzapEncoder*>(std::calloc(1, sizeof(LzapEncoder)));
+    if (e) e->nextFree = kLzapFirstCode;
+    return e;
 }
 
 void LzapEncoderDestroy(LzapEncoder* e)
@@ -62,7 +65,9 @@ size_t LzapCompressBound(uint32_t n)
 
 static void Reset(LzapEncoder* e)
 {
-    std::memset(e->child, 0, sizeof e->child);
+    // Every nonzero child slot belongs to an assigned entry: clearing those
+    // is cheaper than clearing 2 MiB for every small input.
+    for (uint32_t x = kLzapFirstCode; x < e->nextFree; ++x) e->child[e->parent[x] * 256u + e->byte[x]] = 0;
     for (uint32_t b = 0; b < kLzapFirstCode; ++b) {
         e->byte[b] = static_cast<uint8_t>(b);
         e->length[b] = 1;

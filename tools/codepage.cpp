@@ -13,8 +13,10 @@
 
 bool IsAscii(const std::string& s)
 {
-    for (unsigned char c : s)
+    for (const char ch : s) {
+        const unsigned char c = static_cast<unsigned char>(ch);
         if (c >= 0x80) return false;
+    }
     return true;
 }
 

@@ -226,7 +226,8 @@ std::vector<std::string> PasswordCandidates(const std::string& typed, int codepa
 std::string JsonString(const std::string& s)
 {
     std::string out = "\"";
-    for (unsigned char c : s) {
+    for (const char ch : s) {
+        const unsigned char c = static_cast<unsigned char>(ch);
         if (c == '"' || c == '\\') { out += '\\'; out += static_cast<char>(c); }
         else if (c < 0x20) { char b[8]; std::snprintf(b, sizeof b, "\\u%04x", c); out += b; }
         else out += static_cast<char>(c);

@@ -29,11 +29,12 @@ std::string SafeOutputName(const std::string& stored, int codepage)
     if (!CodepageToUtf8(component, cp, &utf8)) {
         // Bytes that have no character in the code page: keep the ASCII ones.
         utf8.clear();
-        for (unsigned char c : component) utf8.push_back(c < 0x80 ? static_cast<char>(c) : '_');
+        for (const char ch : component) utf8.push_back(static_cast<unsigned char>(ch) < 0x80 ? ch : '_');
     }
 
     std::string name;
-    for (unsigned char c : utf8) {
+    for (const char ch : utf8) {
+        const unsigned char c = static_cast<unsigned char>(ch);
         const bool bad = c < 0x20 || c == 0x7F || std::strchr("<>:\"/\\|?*", c) != nullptr;
         name.push_back(bad ? '_' : static_cast<char>(c));
     }

@@ -129,16 +129,17 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
     if (!LzapDecodeBegin(d.get(), stream.data(), static_cast<uint32_t>(stream.size())))
         return kDecodeWrong;
     const uint32_t declared = d->outputSize;
-    std::vector<uint8_t> chunk(kChunk);
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunk]); // no need to zero it
+    uint8_t* const chunk = buffer.get();
     uint8_t head[kRecordContentOffset];
     uint64_t produced = 0;   // decoded bytes so far
     bool haveHeader = false;
     uint64_t contentEnd = 0; // record offset where the contents stop
     uint32_t crc = 0;
     while (d->status == kLzapMore) {
-        const uint32_t n = LzapDecodeSome(d.get(), chunk.data(), static_cast<uint32_t>(chunk.size()));
+        const uint32_t n = LzapDecodeSome(d.get(), chunk, static_cast<uint32_t>(kChunk));
         if (d->status == kLzapDamaged) return kDecodeWrong;
-        const uint8_t* p = chunk.data();
+        const uint8_t* p = chunk;
         uint64_t at = produced;
         produced += n;
         if (!haveHeader) {
