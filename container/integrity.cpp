@@ -26,9 +26,9 @@ static void AddGroupsWide(uint8_t* lanes, const uint8_t* p, size_t groups)
         }
         // The words were loaded in host byte order; on a little-endian host
         // byte k of a word is lane k. Fold each 16-bit field back modulo 256.
-        for (int half = 0; half < 2; ++half) {
-            for (int k = 0; k < 4; ++k) {
-                const int lo = half * 8 + 2 * k;
+        for (size_t half = 0; half < 2; ++half) {
+            for (size_t k = 0; k < 4; ++k) {
+                const size_t lo = half * 8 + 2 * k;
                 lanes[lo] = static_cast<uint8_t>(lanes[lo] + (acc[2 * half] >> (16 * k)));
                 lanes[lo + 1] = static_cast<uint8_t>(lanes[lo + 1] + (acc[2 * half + 1] >> (16 * k)));
             }

@@ -48,8 +48,8 @@ char tempPath[4096];
 void OnSignal(int sig)
 {
     if (haveTemp) unlink(tempPath);
-    signal(sig, SIG_DFL);
-    raise(sig);
+    (void)signal(sig, SIG_DFL);
+    (void)raise(sig);
 }
 
 void WatchSignals()
@@ -57,7 +57,7 @@ void WatchSignals()
     static bool installed = false;
     if (installed) return;
     installed = true;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, OnSignal);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) (void)signal(sig, OnSignal);
 }
 
 } // namespace
@@ -267,7 +267,7 @@ uint32_t MachineSerial()
         if (std::FILE* f = std::fopen(path, "rb")) {
             char buf[128];
             const size_t n = std::fread(buf, 1, sizeof buf, f);
-            std::fclose(f);
+            (void)std::fclose(f); // opened for reading: nothing to lose
             id.assign(buf, n);
             if (!id.empty()) break;
         }

@@ -44,7 +44,7 @@ const char kUsage[] =
 
 int Fail(int code, const std::string& message)
 {
-    std::fprintf(stderr, "lumisafe: %s\n", message.c_str());
+    (void)std::fprintf(stderr, "lumisafe: %s\n", message.c_str());
     return code;
 }
 
@@ -104,7 +104,7 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error)
                 *error = "--codepage takes 932 or 1252";
                 return false;
             }
-            o->codepage = std::atoi(v.c_str());
+            o->codepage = v == "932" ? kCodepage932 : kCodepage1252;
         }
         else if (a == "--open-after") o->openAfter = true;
         else if (a == "--save-password") o->savePassword = true;
@@ -155,13 +155,13 @@ void ProgressUpdate(Progress* p, uint64_t done, uint64_t total)
     p->shown = percent;
     p->last = now;
     const int filled = percent * 30 / 100;
-    std::fprintf(stderr, "\r%-10s [%.*s%*s] %3d%%", p->label, filled, "##############################",
+    (void)std::fprintf(stderr, "\r%-10s [%.*s%*s] %3d%%", p->label, filled, "##############################",
                  30 - filled, "", percent);
 }
 
 void ProgressEnd(Progress* p)
 {
-    if (p->enabled && p->shown >= 0) std::fprintf(stderr, "\r%*s\r", 50, "");
+    if (p->enabled && p->shown >= 0) (void)std::fprintf(stderr, "\r%*s\r", 50, "");
 }
 
 // --- passwords --------------------------------------------------------------
@@ -178,7 +178,7 @@ bool ReadPasswordFile(const std::string& path, std::string* out, std::string* er
     size_t n;
     while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
     const bool bad = std::ferror(f) != 0;
-    std::fclose(f);
+    (void)std::fclose(f); // opened for reading: nothing to lose
     if (bad) {
         *error = path + ": read error";
         return false;
@@ -229,7 +229,7 @@ std::string JsonString(const std::string& s)
     for (const char ch : s) {
         const unsigned char c = static_cast<unsigned char>(ch);
         if (c == '"' || c == '\\') { out += '\\'; out += static_cast<char>(c); }
-        else if (c < 0x20) { char b[8]; std::snprintf(b, sizeof b, "\\u%04x", c); out += b; }
+        else if (c < 0x20) { char b[8]; (void)std::snprintf(b, sizeof b, "\\u%04x", c); out += b; }
         else out += static_cast<char>(c);
     }
     return out + "\"";
@@ -358,7 +358,7 @@ int RunUnpack(const Options& o)
         return Fail(kExitIo, error);
     }
     if (o.json) PrintHeaderJson(header, outputPath, o.codepage);
-    else std::fprintf(stderr, "%s: %u bytes\n", outputPath.c_str(), header.contentLength);
+    else (void)std::fprintf(stderr, "%s: %u bytes\n", outputPath.c_str(), header.contentLength);
     return kExitOk;
 }
 
@@ -377,14 +377,14 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, size_t o
     size_t n;
     while ((n = std::fread(chunk.data(), 1, chunk.size(), f)) > 0) {
         if (data->size() + n - offset > limit) {
-            std::fclose(f);
+            (void)std::fclose(f); // opened for reading: nothing to lose
             *error = path + ": too large for a self-decoding file (2 GiB at most)";
             return false;
         }
         data->insert(data->end(), chunk.begin(), chunk.begin() + static_cast<long>(n));
     }
     const bool bad = std::ferror(f) != 0;
-    std::fclose(f);
+    (void)std::fclose(f); // opened for reading: nothing to lose
     if (bad) *error = path + ": read error";
     return !bad;
 }
@@ -498,7 +498,7 @@ int RunPack(const Options& o)
         PendingAbandon(&out);
         return Fail(kExitIo, error);
     }
-    std::fprintf(stderr, "%s: %zu bytes (%s, %u bytes of contents)\n", outPath.c_str(),
+    (void)std::fprintf(stderr, "%s: %zu bytes (%s, %u bytes of contents)\n", outPath.c_str(),
                  stub.size() + kMarkerBlockSize + payloadLength,
                  payloadLength == record.size() ? "stored" : "compressed", h.contentLength);
     return kExitOk;
@@ -509,19 +509,19 @@ int RunPack(const Options& o)
 int main(int argc, char** argv)
 {
     if (argc >= 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help"))) {
-        std::fputs(kUsage, stdout);
+        (void)std::fputs(kUsage, stdout);
         return kExitOk;
     }
     Options o;
     std::string error;
     if (!ParseOptions(argc, argv, &o, &error)) {
-        std::fprintf(stderr, "lumisafe: %s\n%s", error.c_str(), kUsage);
+        (void)std::fprintf(stderr, "lumisafe: %s\n%s", error.c_str(), kUsage);
         return kExitUsage;
     }
     if (o.command == "pack") return RunPack(o);
     if (o.command == "unpack") return RunUnpack(o);
     if (o.command == "info") return RunInfo(o);
     if (o.command == "verify") return RunVerify(o);
-    std::fprintf(stderr, "lumisafe: unknown command %s\n%s", o.command.c_str(), kUsage);
+    (void)std::fprintf(stderr, "lumisafe: unknown command %s\n%s", o.command.c_str(), kUsage);
     return kExitUsage;
 }

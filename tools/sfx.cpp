@@ -15,7 +15,7 @@ namespace {
 const size_t kChunk = 1u << 20;
 
 struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+    void operator()(std::FILE* f) const { (void)std::fclose(f); } // read-only
 };
 
 } // namespace
