@@ -11,6 +11,8 @@ for f in "$L" "$STUB" "$WDRIVE"; do
 done
 
 source "$(dirname "$0")/wine-env.sh"
+# Cases that change the prefix's registry get a prefix of their own.
+case "$case_name" in temp_*) work="$work/alt" ;; esac
 wine_env_start "$work" "$lang"
 rm -f "$temp"/DEC*.exe "$temp"/Del*.exe "$temp"/delus.bat "$c/delus.bat"
 
@@ -24,6 +26,8 @@ text_of() { # message id -> expected hex in this language
     warning) en="Warning!"; ja="警告！" ;;
     wrong) en="Wrong password"; ja="パスワードが誤っています" ;;
     create) en="Could not open for write"; ja="書込み準備ができません" ;;
+    size) en="Could not know file size"; ja="ファイルサイズがわかりません" ;;
+    read) en="Could not read file"; ja="ファイルを読めません" ;;
   esac
   if [ "$lang" = ja ]; then hexof "$ja"; else hexof "$en"; fi
 }
@@ -386,6 +390,120 @@ stored_path)   # a stored name with folders in it: only its last part is offered
   [ "$offered" = "$(hexof evil.txt)" ] || fail "offered $offered"
   wait_file "$c/out/evil.txt"; wait "$sfx_pid"
   assert_clean
+  ;;
+fault_deleted)   # the self-decoding file disappears before OK: a message, then a clean end
+  mkdir -p "$work/in"; printf 'x' > "$work/in/g.txt"
+  packf g.txt work
+  start_dialog 'C:\work\g.exe' '"g.txt" Decode'
+  rm -f "$c/work/g.exe"
+  type_and_ok pw
+  expect_box "$(hexof_msg size)"
+  cancel_dialog
+  assert_clean
+  ;;
+fault_truncated)   # cut short before OK: read failure, or a wrong-password garble; never a crash
+  mkdir -p "$work/in"; seq 1 5000 > "$work/in/t.txt"
+  stub_size=$(stat -c %s "$STUB")
+  for keep in $((stub_size + 256 + 1)) -100; do
+    packf t.txt work
+    if [ "$keep" -lt 0 ]; then truncate -s "$keep" "$c/work/t.exe"; want=wrong; else truncate -s "$keep" "$c/work/t.exe"; want=read; fi
+    # the launch stage would refuse the file now, so start the decode stage by hand
+    wine "$(wine winepath -w "$STUB" 2>/dev/null | tr -d '\r')" ':::C:\work\t.exe' &
+    sfx_pid=$!
+    dlg=$(wd dialog "$(hexof '"t.txt" Decode')" 20000)
+    [ "$dlg" != timeout ] || fail "no dialog"
+    type_and_ok pw
+    expect_box "$(hexof_msg $want)"
+    cancel_dialog
+  done
+  timeout 60 wineserver -w
+  ;;
+odd_paths)   # blanks, %, &, ^, !, parentheses in the self-decoding file's folder and name
+  dir='odd %PATH% & ^x! (1)'
+  mkdir -p "$work/in" "$c/$dir"; printf 'odd' > "$work/in/o.txt"
+  packf o.txt "$dir"
+  mv "$c/$dir/o.exe" "$c/$dir/o 100% (copy)!.exe"
+  start_dialog "C:\\$dir\\o 100% (copy)!.exe" '"o.txt" Decode'
+  type_and_ok pw
+  rm -f "$c/$dir/o.txt"
+  wd save "$(hexof '"o.txt" Decode')" "$(hexof "C:\\$dir\\o.txt")" 20000 >/dev/null
+  wait_file "$c/$dir/o.txt"; wait "$sfx_pid"
+  assert_clean
+  [ "$(cat "$c/$dir/o.txt")" = odd ] || fail "contents"
+  ;;
+japanese_path)   # Japanese folder and file names (code page 932)
+  # Wine itself makes the folder and the file, and starts the file: in
+  # Japanese mode it mangles non-ASCII text on its command line.
+  mkdir -p "$work/in"; printf 'nihongo' > "$work/in/j.txt"
+  packf j.txt work
+  wd copy "$(hexof 'C:\work\j.exe')" "$(hexof 'C:\日本語 フォルダ\テスト.exe')" || fail "could not place the file"
+  wd run "$(hexof 'C:\日本語 フォルダ\テスト.exe')" || fail "could not start the file"
+  sfx_pid=""
+  dlg=$(wd dialog "$(hexof '"j.txt" Decode')" 20000)
+  [ "$dlg" != timeout ] || fail "no password dialog"
+  type_and_ok pw
+  rm -f "$c/work/j.txt"
+  offered=$(wd save "$(hexof '"j.txt" Decode')" "$(hexof 'C:\work\j.txt')" 20000)
+  wait_file "$c/work/j.txt"
+  assert_clean
+  [ "$(cat "$c/work/j.txt")" = nihongo ] || fail "contents"
+  ;;
+temp_odd|temp_long)   # the temporary directory: odd characters, or so long that the cleanup command line passes 512 bytes
+  if [ "$case_name" = temp_odd ]; then tdir='tmp 50% & ^x! (y)'; else tdir="$(printf 'L%.0s' $(seq 1 120))\\$(printf 'M%.0s' $(seq 1 115))"; fi
+  mkdir -p "$c/$(echo "$tdir" | tr '\\' /)"
+  for v in TEMP TMP; do wine reg add 'HKCU\Environment' /v $v /d "C:\\$tdir" /f >/dev/null 2>&1; done
+  wineserver -k >/dev/null 2>&1 || true
+  temp="$c/$(echo "$tdir" | tr '\\' /)"
+  mkdir -p "$work/in"; printf 'tmp' > "$work/in/u.txt"
+  packf u.txt work
+  start_dialog 'C:\work\u.exe' '"u.txt" Decode'
+  ls "$temp" | grep -q '^DEC' || fail "the decode copy is not in the new temporary directory"
+  type_and_ok pw
+  rm -f "$c/work/u.txt"
+  wd save "$(hexof '"u.txt" Decode')" "$(hexof 'C:\work\u.txt')" 20000 >/dev/null
+  wait_file "$c/work/u.txt"; wait "$sfx_pid"
+  assert_clean
+  ;;
+killed)   # the decode stage killed in the middle: the next run still works
+  mkdir -p "$work/in"; printf 'k' > "$work/in/kk.txt"
+  packf kk.txt work
+  start_dialog 'C:\work\kk.exe' '"kk.txt" Decode'
+  dec=$(ls "$temp" | grep '^DEC.*\.exe$' | head -n 1)
+  wine taskkill /f /im "$dec" >/dev/null 2>&1
+  wd gone "$dlg" 20000 || fail "the decode stage did not end"
+  wait "$sfx_pid"
+  timeout 60 wineserver -w
+  rm -f "$temp/$dec"   # a killed process cannot clean up after itself
+  start_dialog 'C:\work\kk.exe' '"kk.txt" Decode'
+  type_and_ok pw
+  rm -f "$c/work/kk.txt"
+  wd save "$(hexof '"kk.txt" Decode')" "$(hexof 'C:\work\kk.txt')" 20000 >/dev/null
+  wait_file "$c/work/kk.txt"; wait "$sfx_pid"
+  assert_clean
+  ;;
+planted_dll)   # a DLL planted beside the file and in the temporary directory, preferred by Wine's settings, is not loaded
+  # propsys.dll is loaded at run time, by the shell when the save dialog
+  # opens: the case the DLL search restriction is there for. (Under Wine,
+  # user32 imports version.dll and loads uxtheme.dll while the process
+  # starts, before the program's first instruction, so planting those two
+  # succeeds whatever a program does.)
+  mkdir -p "$work/in" "$c/dl"; printf 'p' > "$work/in/pd.txt"
+  packf pd.txt dl
+  cp "$(dirname "$WDRIVE")/version.dll" "$c/dl/propsys.dll"
+  cp "$(dirname "$WDRIVE")/version.dll" "$temp/propsys.dll"
+  cp "$WDRIVE" "$c/dl/wdrive.exe"
+  rm -f "$c/planted.txt" "$c/dl/pd.txt"
+  export WINEDLLOVERRIDES="mscoree,mshtml=;propsys=n,b"
+  wine 'C:\dl\wdrive.exe' load propsys.dll >/dev/null
+  [ -f "$c/planted.txt" ] || fail "control: a program without the restriction does not load the planted DLL either"
+  rm -f "$c/planted.txt"
+  start_dialog 'C:\dl\pd.exe' '"pd.txt" Decode'
+  type_and_ok pw
+  wd save "$(hexof '"pd.txt" Decode')" "$(hexof 'C:\dl\pd.txt')" 20000 >/dev/null
+  wait_file "$c/dl/pd.txt"; wait "$sfx_pid"
+  assert_clean
+  rm -f "$temp/propsys.dll"
+  [ ! -f "$c/planted.txt" ] || fail "the planted DLL was loaded"
   ;;
 *) fail "unknown case" ;;
 esac

@@ -17,6 +17,7 @@
 //   wdrive answer MS ID       press button ID of the next message box
 //   wdrive serial ROOT        print the volume serial of a drive root
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -143,6 +144,50 @@ int main(int argc, char** argv)
 {
     if (argc < 3) return 2;
     const std::string cmd = argv[1];
+    if (cmd == "copy" && argc >= 4) {
+        // copy SRC_HEX DST_HEX: copy a file into a folder created on the way,
+        // so that Wine itself names both in the code page of the moment
+        const std::string src = Unhex(argv[2]), dst = Unhex(argv[3]);
+        const std::string dir = dst.substr(0, dst.rfind('\\'));
+        CreateDirectoryA(dir.c_str(), nullptr);
+        return CopyFileA(src.c_str(), dst.c_str(), FALSE) ? 0 : 1;
+    }
+    if (cmd == "run") {
+        // run PATH_HEX: start a program by a path that the shell would mangle
+        const std::string path = Unhex(argv[2]);
+        std::string command = "\"" + path + "\"";
+        STARTUPINFOA si;
+        ZeroMemory(&si, sizeof si);
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi;
+        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+            std::printf("CreateProcess failed: %lu (attributes %lx, code page %u)\n", GetLastError(),
+                        GetFileAttributesA(path.c_str()), GetACP());
+            return 1;
+        }
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        return 0;
+    }
+    if (cmd == "loadsafe") {
+        // loadsafe NAME: the same, after restricting DLL search to system32
+        typedef BOOL(WINAPI * SetDirectories)(DWORD);
+        const SetDirectories set = reinterpret_cast<SetDirectories>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
+        std::printf("SetDefaultDllDirectories %s\n", set ? (set(0x800) ? "ok" : "failed") : "missing");
+        HMODULE m = LoadLibraryA(argv[2]);
+        char path[MAX_PATH] = "";
+        if (m) GetModuleFileNameA(m, path, MAX_PATH);
+        std::printf("%s %s\n", m ? "loaded" : "not loaded", path);
+        return 0;
+    }
+    if (cmd == "load") {
+        // load NAME: LoadLibrary with the default search order (the control
+        // for the planted-DLL test)
+        HMODULE m = LoadLibraryA(argv[2]);
+        std::puts(m ? "loaded" : "not loaded");
+        return 0;
+    }
     if (cmd == "serial") {
         // serial ROOT: the volume serial as the stub reads it
         DWORD serial = 0;
