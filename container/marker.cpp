@@ -6,7 +6,7 @@ void BuildMarkerText(char* out)
 {
     // Three pieces, copied one after the other; the volatile pointer keeps the
     // compiler from folding them into one literal in the image.
-    static const char* volatile pieces[3] = {"\\decode", "\\self", "\\"};
+    static const char* const volatile pieces[3] = {"\\decode", "\\self", "\\"};
     size_t n = 0;
     for (int i = 0; i < 3; ++i) {
         const char* p = pieces[i];

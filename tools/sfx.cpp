@@ -148,10 +148,12 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
             p += take;
             at += take;
             if (at < kRecordContentOffset) continue;
-            // Only the 305 bytes in head are read; contentLength is checked
-            // against the declared size, and a stream that ends short of it
-            // fails below as damaged.
-            if (ReadRecordHeader(head, declared, header) != kRecordOk) return kDecodeWrong;
+            // Only the 305 bytes in head are read. The record may use every
+            // byte the stream produces, and the last string may run up to 127
+            // bytes past the declared size, so contentLength is first held
+            // against that bound and, once the stream has ended, against what
+            // it really produced.
+            if (ReadRecordHeader(head, declared + (kLzapMaxString - 1), header) != kRecordOk) return kDecodeWrong;
             haveHeader = true;
             contentEnd = kRecordContentOffset + static_cast<uint64_t>(header->contentLength);
             if (!sink->begin(*header)) return kDecodeSinkFailed;
@@ -164,7 +166,7 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
         }
         if (sink->progress) sink->progress(std::min<uint64_t>(produced, declared), declared);
     }
-    if (d->status != kLzapDone || !haveHeader) return kDecodeWrong;
+    if (d->status != kLzapDone || !haveHeader || produced < contentEnd) return kDecodeWrong;
     uint32_t expected;
     if (HasContentCheck(header, &expected) && expected != crc) return kDecodeWrong;
     header->fileName[kRecordFileNameSize - 1] = 0;
