@@ -12,7 +12,7 @@ done
 
 source "$(dirname "$0")/wine-env.sh"
 # Cases that change the prefix's registry get a prefix of their own.
-case "$case_name" in temp_*) work="$work/alt" ;; esac
+case "$case_name" in temp_*) work="$work/alt-$case_name" ;; esac
 wine_env_start "$work" "$lang"
 rm -f "$temp"/DEC*.exe "$temp"/Del*.exe "$temp"/delus.bat "$c/delus.bat"
 
@@ -447,6 +447,40 @@ japanese_path)   # Japanese folder and file names (code page 932)
   wait_file "$c/work/j.txt"
   assert_clean
   [ "$(cat "$c/work/j.txt")" = nihongo ] || fail "contents"
+  ;;
+long_path)   # the self-decoding file's path 250 bytes long, near the 259-byte limit
+  dir="$(printf 'P%.0s' $(seq 1 120))/$(printf 'Q%.0s' $(seq 1 119))"
+  mkdir -p "$work/in" "$c/$dir"; printf 'long' > "$work/in/l.txt"
+  packf l.txt work
+  mv "$c/work/l.exe" "$c/$dir/l.exe"
+  winpath="C:\\$(echo "$dir" | tr / '\\')\\l.exe"
+  [ ${#winpath} -ge 248 ] || fail "path only ${#winpath} bytes"
+  start_dialog "$winpath" '"l.txt" Decode'
+  type_and_ok pw
+  rm -f "$c/work/l.txt"
+  wd save "$(hexof '"l.txt" Decode')" "$(hexof 'C:\work\l.txt')" 20000 >/dev/null
+  wait_file "$c/work/l.txt"; wait "$sfx_pid"
+  assert_clean
+  ;;
+temp_japanese)   # a Japanese temporary directory (code page 932)
+  tdir='一時 フォルダ'
+  mkdir -p "$c/$tdir"
+  # The value goes in through a UTF-16 .reg file: Wine mangles non-ASCII
+  # text on its command line in Japanese mode.
+  { printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Environment]\r\n'
+    printf '"TEMP"="C:\\\\%s"\r\n"TMP"="C:\\\\%s"\r\n' "$tdir" "$tdir"; } | iconv -f UTF-8 -t UTF-16 > "$c/temp.reg"
+  wine regedit /S 'C:\temp.reg' >/dev/null 2>&1
+  wineserver -k >/dev/null 2>&1 || true
+  temp="$c/$tdir"
+  mkdir -p "$work/in"; printf 'tmp' > "$work/in/u.txt"
+  packf u.txt work
+  start_dialog 'C:\work\u.exe' '"u.txt" Decode'
+  ls "$temp" | grep -q '^DEC' || fail "the decode copy is not in the Japanese temporary directory"
+  type_and_ok pw
+  rm -f "$c/work/u.txt"
+  wd save "$(hexof '"u.txt" Decode')" "$(hexof 'C:\work\u.txt')" 20000 >/dev/null
+  wait_file "$c/work/u.txt"; wait "$sfx_pid"
+  assert_clean
   ;;
 temp_odd|temp_long)   # the temporary directory: odd characters, or so long that the cleanup command line passes 512 bytes
   if [ "$case_name" = temp_odd ]; then tdir='tmp 50% & ^x! (y)'; else tdir="$(printf 'L%.0s' $(seq 1 120))\\$(printf 'M%.0s' $(seq 1 115))"; fi
