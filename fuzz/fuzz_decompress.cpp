@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size > (1u << 20)) return 0;
     // A stream may rightly expand 512 times; keep the runs within the
     // fuzzer's memory limit.
-    if (size >= 8 && LoadLE32(data + 4) > (8u << 20)) return 0;
+    if (size >= 8 && LoadLE32(data + 4) > (256u << 10)) return 0;
     MemBlock block;
     if (!MemBlockAlloc(&block, static_cast<uint32_t>(size))) return 0;
     if (size) std::memcpy(block.address, data, size);
