@@ -150,8 +150,11 @@ static void Refill(LzapDecoder* d)
     if (d->inputSize - d->inputPos >= 8) {
         // Whole bytes from one 8-byte big-endian load, placed below the bits held.
         const uint8_t* p = d->input + d->inputPos;
-        uint64_t word = 0;
-        for (int k = 0; k < 8; ++k) word = (word << 8) | p[k];
+        // Spelled out so the compiler makes it one load and a byte swap.
+        const uint64_t word = (static_cast<uint64_t>(p[0]) << 56) | (static_cast<uint64_t>(p[1]) << 48) |
+                              (static_cast<uint64_t>(p[2]) << 40) | (static_cast<uint64_t>(p[3]) << 32) |
+                              (static_cast<uint64_t>(p[4]) << 24) | (static_cast<uint64_t>(p[5]) << 16) |
+                              (static_cast<uint64_t>(p[6]) << 8) | static_cast<uint64_t>(p[7]);
         const uint32_t bytes = (63 - d->bitCount) >> 3;
         d->bits |= (word >> d->bitCount) & ~(~0ull >> (d->bitCount + 8 * bytes));
         d->bitCount += 8 * bytes;
