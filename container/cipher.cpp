@@ -83,38 +83,38 @@ static void CopyEvenColumns(uint8_t* dst, const uint8_t* src, uint32_t count)
     for (; c < count; c += 2) dst[c] = src[c];
 }
 
-void TransposeColumns(uint8_t* buffer, uint32_t length, int32_t offset, int32_t rowParameter)
+// Rotates every even column of the matrix by one row: down (decode) or up.
+static void RotateEvenColumns(const Matrix& m, int down)
 {
-    const Matrix m = MatrixFor(buffer, length, offset, rowParameter);
-    if (m.rows == 0) return;
     uint8_t saved[kColumnBlock];
     const uint32_t n = m.columns;
     for (uint32_t c0 = 0; c0 < n; c0 += kColumnBlock) {
-        const uint32_t c1 = n - c0 < kColumnBlock ? n : c0 + kColumnBlock;
-        const uint32_t count = c1 - c0;
+        const uint32_t count = n - c0 < kColumnBlock ? n - c0 : uint32_t{kColumnBlock};
         uint8_t* const first = m.base + c0;
         uint8_t* const last = first + static_cast<size_t>(m.rows - 1) * n;
-        CopyEvenColumns(saved, last, count);
-        for (uint8_t* row = last; row != first; row -= n) CopyEvenColumns(row, row - n, count);
-        CopyEvenColumns(first, saved, count);
+        // The row that leaves one end of the column comes back at the other.
+        uint8_t* const leaving = down ? last : first;
+        uint8_t* const arriving = down ? first : last;
+        CopyEvenColumns(saved, leaving, count);
+        if (down) {
+            for (uint8_t* row = last; row != first; row -= n) CopyEvenColumns(row, row - n, count);
+        } else {
+            for (uint8_t* row = first; row != last; row += n) CopyEvenColumns(row, row + n, count);
+        }
+        CopyEvenColumns(arriving, saved, count);
     }
+}
+
+void TransposeColumns(uint8_t* buffer, uint32_t length, int32_t offset, int32_t rowParameter)
+{
+    const Matrix m = MatrixFor(buffer, length, offset, rowParameter);
+    if (m.rows != 0) RotateEvenColumns(m, 1);
 }
 
 void UntransposeColumns(uint8_t* buffer, uint32_t length, int32_t offset, int32_t rowParameter)
 {
     const Matrix m = MatrixFor(buffer, length, offset, rowParameter);
-    if (m.rows == 0) return;
-    uint8_t saved[kColumnBlock];
-    const uint32_t n = m.columns;
-    for (uint32_t c0 = 0; c0 < n; c0 += kColumnBlock) {
-        const uint32_t c1 = n - c0 < kColumnBlock ? n : c0 + kColumnBlock;
-        const uint32_t count = c1 - c0;
-        uint8_t* const first = m.base + c0;
-        uint8_t* const last = first + static_cast<size_t>(m.rows - 1) * n;
-        CopyEvenColumns(saved, first, count);
-        for (uint8_t* row = first; row != last; row += n) CopyEvenColumns(row, row + n, count);
-        CopyEvenColumns(last, saved, count);
-    }
+    if (m.rows != 0) RotateEvenColumns(m, 0);
 }
 
 static void XorBytes(uint8_t* dst, const uint8_t* src, uint32_t n)

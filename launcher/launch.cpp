@@ -8,6 +8,23 @@
 #include "strbuf.h"
 #include "stub_state.h"
 
+void StartWithShell(const char* file, const char* parameters)
+{
+    char currentDir[kPathSize];
+    const DWORD n = GetCurrentDirectoryA(kPathSize, currentDir);
+    SHELLEXECUTEINFOA info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    // ICON | NOCLOSEPROCESS | CONNECTNETDRV | FLAG_DDEWAIT | FLAG_NO_UI; no DOENVSUBST.
+    info.fMask = 0x5D0;
+    info.hwnd = GetDesktopWindow();
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.lpDirectory = n > 0 && n < kPathSize ? currentDir : nullptr;
+    info.nShow = SW_SHOW;
+    if (ShellExecuteExA(&info) && info.hProcess) CloseHandle(info.hProcess);
+}
+
 int MakeTempExeName(const char* prefix, char* path)
 {
     char dir[kPathSize];
@@ -111,28 +128,12 @@ int RunLaunchStage()
     }
 
     Sleep(500);
-    char currentDir[kPathSize];
-    const DWORD dirLength = GetCurrentDirectoryA(kPathSize, currentDir);
-    if (dirLength == 0 || dirLength >= kPathSize) currentDir[0] = 0;
     char argument[kPathSize + 8];
     StrBuf arg;
     StrInit(&arg, argument, sizeof argument);
     StrAdd(&arg, "\":::");
     StrAdd(&arg, ownPath);
     StrAdd(&arg, "\"");
-
-    SHELLEXECUTEINFOA info;
-    ZeroMemory(&info, sizeof info);
-    info.cbSize = sizeof info;
-    // ICON | NOCLOSEPROCESS | CONNECTNETDRV | FLAG_DDEWAIT | FLAG_NO_UI. No
-    // DOENVSUBST: a folder named like "50%TEMP%" must reach the decode stage
-    // as it is, not with a variable expanded into it.
-    info.fMask = 0x5D0;
-    info.hwnd = GetDesktopWindow();
-    info.lpFile = decodeCopy;
-    info.lpParameters = argument;
-    info.lpDirectory = currentDir[0] ? currentDir : nullptr;
-    info.nShow = SW_SHOW;
-    if (ShellExecuteExA(&info) && info.hProcess) CloseHandle(info.hProcess);
+    StartWithShell(decodeCopy, argument);
     return 1;
 }

@@ -12,6 +12,7 @@
 #include "record.h"
 #include "registry_store.h"
 #include "resource_ids.h"
+#include "stages.h"
 #include "strbuf.h"
 #include "stub_state.h"
 
@@ -215,22 +216,6 @@ static void UpdateSavedPassword(HWND window)
     SecureZeroMemory(text, sizeof text);
 }
 
-static void OpenWithAssociatedProgram(const char* path)
-{
-    char directory[MAX_PATH];
-    const DWORD n = GetCurrentDirectoryA(MAX_PATH, directory);
-    SHELLEXECUTEINFOA info;
-    ZeroMemory(&info, sizeof info);
-    info.cbSize = sizeof info;
-    // No DOENVSUBST: the path is the user's file, not a pattern.
-    info.fMask = 0x5D0;
-    info.hwnd = GetDesktopWindow();
-    info.lpFile = path;
-    info.lpDirectory = n > 0 && n < MAX_PATH ? directory : nullptr;
-    info.nShow = SW_SHOW;
-    if (ShellExecuteExA(&info) && info.hProcess) CloseHandle(info.hProcess);
-}
-
 // Builds the key string from the password field, in a buffer of the text's
 // length + 64 bytes. Returns it (HeapFree'd by the caller) or null.
 static char* TakeKeyString(HWND window, uint32_t* keyLength)
@@ -291,7 +276,8 @@ static int DecodeAndSave(HWND window)
     }
 release:
     MemBlockFree(&block);
-    if (result && openAfterDecode) OpenWithAssociatedProgram(path);
+    // The save dialog may have made the chosen file's folder the current one.
+    if (result && openAfterDecode) StartWithShell(path, nullptr);
 end:
     SetCursor(previous);
     if (key) {
