@@ -179,7 +179,19 @@ size_t LzapCompress(LzapEncoder* e, const uint8_t* in, uint32_t n, uint8_t* out,
             ++e->width;
         }
         uint32_t m;
-        const uint32_t code = LongestMatch(e, in + pos, n - pos, &m);
+        uint32_t code = LongestMatch(e, in + pos, n - pos, &m);
+        // Lazy step: when the match one byte later is longer by more than a
+        // byte, a literal now and that match next usually cover more input
+        // per bit. The next match is looked up afresh after this symbol's
+        // update, so only valid indices are ever written.
+        if (m >= 2 && pos + 1 < n) {
+            uint32_t next;
+            LongestMatch(e, in + pos + 1, n - pos - 1, &next);
+            if (next > m + 1) {
+                code = in[pos];
+                m = 1;
+            }
+        }
         if (code < kLzapFirstCode) PutBits(&w, code, 9); // flag 0 and the byte
         else PutBits(&w, (1u << e->width) | (code - kLzapFirstCode), e->width + 1);
         MoveToHead(e, code);
