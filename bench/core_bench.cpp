@@ -110,6 +110,25 @@ void BM_Compress(benchmark::State& state)
 }
 BENCHMARK(BM_Compress)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
+// The same with the one-byte look-ahead of pack --best.
+void BM_CompressBest(benchmark::State& state)
+{
+    const int kind = static_cast<int>(state.range(0));
+    const Bytes data = Data(kind, 16u << 20);
+    std::unique_ptr<LzapEncoder, void (*)(LzapEncoder*)> e(LzapEncoderCreate(), LzapEncoderDestroy);
+    LzapEncoderSetLazy(e.get(), 1);
+    Bytes out(LzapCompressBound(static_cast<uint32_t>(data.size())));
+    size_t n = 0;
+    for (auto _ : state) {
+        n = LzapCompress(e.get(), data.data(), static_cast<uint32_t>(data.size()), out.data(), out.size(), nullptr, nullptr);
+        benchmark::DoNotOptimize(n);
+    }
+    state.SetLabel(std::string(KindName(kind)) + ", ratio " +
+                   std::to_string(100.0 * static_cast<double>(n) / static_cast<double>(data.size())).substr(0, 5) + "%");
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+BENCHMARK(BM_CompressBest)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+
 void BM_IntegritySum(benchmark::State& state)
 {
     const Bytes buf = testdata::Random(64u << 20);

@@ -19,6 +19,7 @@ struct LzapEncoder {
     uint16_t older[kLzapEntries];
     uint32_t head, tail;
     uint32_t nextFree, width, capacity;
+    int lazy;
 };
 
 struct BitWriter {
@@ -51,6 +52,11 @@ LzapEncoder* LzapEncoderCreate()
     LzapEncoder* e = static_cast<LzapEncoder*>(std::calloc(1, sizeof(LzapEncoder)));
     if (e) e->nextFree = kLzapFirstCode;
     return e;
+}
+
+void LzapEncoderSetLazy(LzapEncoder* e, int lazy)
+{
+    e->lazy = lazy;
 }
 
 void LzapEncoderDestroy(LzapEncoder* e)
@@ -184,7 +190,7 @@ size_t LzapCompress(LzapEncoder* e, const uint8_t* in, uint32_t n, uint8_t* out,
         // byte, a literal now and that match next usually cover more input
         // per bit. The next match is looked up afresh after this symbol's
         // update, so only valid indices are ever written.
-        if (m >= 2 && pos + 1 < n) {
+        if (e->lazy && m >= 2 && pos + 1 < n) {
             uint32_t next;
             LongestMatch(e, in + pos + 1, n - pos - 1, &next);
             if (next > m + 1) {

@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::vector<uint8_t> input(data + 1 + passwordLength, data + size);
 
     static LzapEncoder* encoder = LzapEncoderCreate();
+    LzapEncoderSetLazy(encoder, data[0] >> 7); // both parses must decode
     std::vector<uint8_t> stream(LzapCompressBound(static_cast<uint32_t>(input.size())));
     stream.resize(LzapCompress(encoder, input.data(), static_cast<uint32_t>(input.size()), stream.data(),
                                stream.size(), nullptr, nullptr));

@@ -14,9 +14,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Compress(const Bytes& in)
+Bytes Compress(const Bytes& in, int lazy = 0)
 {
     std::unique_ptr<LzapEncoder, void (*)(LzapEncoder*)> enc(LzapEncoderCreate(), LzapEncoderDestroy);
+    LzapEncoderSetLazy(enc.get(), lazy);
     Bytes out(LzapCompressBound(static_cast<uint32_t>(in.size())));
     const size_t n = LzapCompress(enc.get(), in.data(), static_cast<uint32_t>(in.size()), out.data(),
                                   out.size(), nullptr, nullptr);
@@ -90,11 +91,13 @@ TEST(Lzap, RoundTrips)
         {"text then random", [] { Bytes v = testdata::Text(500000); Bytes r = testdata::Random(500000, 9); v.insert(v.end(), r.begin(), r.end()); return v; }()},
     };
     for (const Case& c : cases) {
-        const Bytes stream = Compress(c.data);
-        ASSERT_GE(stream.size(), 8u) << c.what;
-        Bytes out;
-        ASSERT_EQ(DecodeBlock(stream, &out), 1) << c.what;
-        EXPECT_TRUE(out == c.data) << c.what << ": decoded " << out.size() << " of " << c.data.size();
+        for (int lazy = 0; lazy < 2; ++lazy) {
+            const Bytes stream = Compress(c.data, lazy);
+            ASSERT_GE(stream.size(), 8u) << c.what;
+            Bytes out;
+            ASSERT_EQ(DecodeBlock(stream, &out), 1) << c.what << " lazy " << lazy;
+            EXPECT_TRUE(out == c.data) << c.what << " lazy " << lazy << ": decoded " << out.size() << " of " << c.data.size();
+        }
     }
 }
 
