@@ -110,7 +110,7 @@ void BM_Compress(benchmark::State& state)
 }
 BENCHMARK(BM_Compress)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
-// The same with the one-byte look-ahead of pack --best.
+// The same with the one-byte look-ahead of pack --lookahead.
 void BM_CompressBest(benchmark::State& state)
 {
     const int kind = static_cast<int>(state.range(0));

@@ -28,7 +28,7 @@ const char kUsage[] =
     "usage:\n"
     "  lumisafe pack INPUT [-o OUT.exe] [--stub STUB] [--caption TEXT] [--open-after]\n"
     "                [--self-delete always|on|off] [--save-password] [--show-encoder]\n"
-    "                [--store | --best] [--serial HEX] [--password-file F] [--codepage 932|1252]\n"
+    "                [--store | --lookahead] [--serial HEX] [--password-file F] [--codepage 932|1252]\n"
     "                [--force]\n"
     "  lumisafe unpack FILE [-o PATH|DIR] [--force] [--json] [--password-file F]\n"
     "                [--codepage 932|1252]\n"
@@ -54,7 +54,7 @@ int Fail(int code, const std::string& message)
 struct Options {
     std::string command, input, output, stub, caption, passwordFile, selfDelete = "off";
     bool haveCaption = false, openAfter = false, savePassword = false, showEncoder = false;
-    bool store = false, best = false, force = false, json = false, haveSerial = false;
+    bool store = false, lookahead = false, force = false, json = false, haveSerial = false;
     uint32_t serial = 0;
     int codepage = kCodepageAuto;
 };
@@ -111,7 +111,7 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error)
         else if (a == "--save-password") o->savePassword = true;
         else if (a == "--show-encoder") o->showEncoder = true;
         else if (a == "--store") o->store = true;
-        else if (a == "--best") o->best = true;
+        else if (a == "--lookahead") o->lookahead = true;
         else if (a == "--force") o->force = true;
         else if (a == "--json") o->json = true;
         else if (!a.empty() && a[0] == '-' && a != "-") {
@@ -463,7 +463,7 @@ int RunPack(const Options& o)
 
     std::unique_ptr<LzapEncoder, void (*)(LzapEncoder*)> encoder(LzapEncoderCreate(), LzapEncoderDestroy);
     if (!encoder) return Fail(kExitIo, "out of memory");
-    LzapEncoderSetLazy(encoder.get(), o.best ? 1 : 0);
+    LzapEncoderSetLazy(encoder.get(), o.lookahead ? 1 : 0);
     std::vector<uint8_t> payload(PayloadBound(static_cast<uint32_t>(record.size())));
     const std::string key = MakeKeyString(password);
     Progress progress;
