@@ -10,6 +10,7 @@
 #include "lzap_encode.h"
 #include "record_write.h"
 #include "testdata.h"
+#include "testrecords.h"
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
@@ -21,26 +22,8 @@ static void Put(const fs::path& dir, const std::string& name, const Bytes& data)
                                                       static_cast<std::streamsize>(data.size()));
 }
 
-static Bytes Record(const char* name, const Bytes& content)
-{
-    Bytes r(305 + content.size());
-    RecordHeader h = {};
-    h.contentLength = static_cast<uint32_t>(content.size());
-    h.attributes = 0x20;
-    std::strcpy(h.fileName, name);
-    h.encoderSerial = 0x00ABC123;
-    WriteRecordHeader(r.data(), &h, content.data());
-    std::copy(content.begin(), content.end(), r.begin() + 305);
-    return r;
-}
-
-static Bytes Compress(const Bytes& in)
-{
-    static LzapEncoder* e = LzapEncoderCreate();
-    Bytes out(LzapCompressBound(static_cast<uint32_t>(in.size())));
-    out.resize(LzapCompress(e, in.data(), static_cast<uint32_t>(in.size()), out.data(), out.size(), nullptr, nullptr));
-    return out;
-}
+using testrecords::Compress;
+using testrecords::Record;
 
 int main(int argc, char** argv)
 {

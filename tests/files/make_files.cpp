@@ -15,35 +15,14 @@
 #include "record_write.h"
 #include "sfx.h"
 #include "testdata.h"
+#include "testrecords.h"
 
 using Bytes = std::vector<uint8_t>;
 static std::string dir;
 static std::ofstream expected;
 
-static Bytes Record(const char* name, const Bytes& content, uint32_t attributes = 0x20)
-{
-    Bytes r(305 + content.size());
-    RecordHeader h = {};
-    h.contentLength = static_cast<uint32_t>(content.size());
-    h.attributes = attributes;
-    h.creationTime = 127000000000000000ull;
-    h.lastAccessTime = 127000000010000000ull;
-    h.lastWriteTime = 127000000020000000ull;
-    std::memcpy(h.fileName, name, std::strlen(name));
-    h.encoderSerial = 0x00ABC123;
-    h.createdAt = 1234567890;
-    WriteRecordHeader(r.data(), &h, content.data());
-    if (!content.empty()) std::memcpy(r.data() + 305, content.data(), content.size());
-    return r;
-}
-
-static Bytes Compress(const Bytes& in)
-{
-    static LzapEncoder* e = LzapEncoderCreate();
-    Bytes out(LzapCompressBound(static_cast<uint32_t>(in.size())));
-    out.resize(LzapCompress(e, in.data(), static_cast<uint32_t>(in.size()), out.data(), out.size(), nullptr, nullptr));
-    return out;
-}
+using testrecords::Compress;
+using testrecords::Record;
 
 // Stub, marker block with a correct sum, and the plaintext enciphered.
 static Bytes File(Bytes plaintext, const std::string& password)
