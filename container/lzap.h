@@ -53,10 +53,11 @@ struct LzapEntry {
     uint8_t padding[2];
 };
 
-// The whole decoder state; large (about 64 KB), so the stub keeps one static
+// The whole decoder state; large (about 72 KB), so the stub keeps one static
 // instance and tools may allocate one per thread.
 struct LzapDecoder {
     LzapEntry entry[kLzapEntries];
+    uint64_t literalChildren[256][4]; // per literal: which bytes have a child
     uint32_t head, tail;
     uint32_t nextFree, width, capacity;
     const uint8_t* input;

@@ -40,8 +40,21 @@ static void InsertBehind(LzapDecoder* d, uint32_t node, LzapEntry* x, uint32_t e
 
 // --- child lists ------------------------------------------------------------
 
+static int HasLiteralChild(const LzapDecoder* d, uint32_t literal, uint8_t b)
+{
+    return static_cast<int>((d->literalChildren[literal][b >> 6] >> (b & 63)) & 1);
+}
+
+static void MarkLiteralChild(LzapDecoder* d, uint32_t literal, uint8_t b, int present)
+{
+    const uint64_t bit = 1ull << (b & 63);
+    if (present) d->literalChildren[literal][b >> 6] |= bit; else d->literalChildren[literal][b >> 6] &= ~bit;
+}
+
 static uint32_t FindChild(const LzapDecoder* d, uint32_t node, uint8_t b)
 {
+    // A literal may have hundreds of children; most look-ups find none.
+    if (node < kLzapFirstCode && !HasLiteralChild(d, node, b)) return kLzapNone;
     uint32_t c = d->entry[node].firstChild;
     while (c != kLzapNone && d->entry[c].byte != b) c = d->entry[c].nextSibling;
     return c;
@@ -54,6 +67,7 @@ static void AddChild(LzapDecoder* d, uint32_t node, LzapEntry* x, uint32_t e)
     x->nextSibling = static_cast<uint16_t>(first);
     if (first != kLzapNone) d->entry[first].prevSibling = static_cast<uint16_t>(e);
     d->entry[node].firstChild = static_cast<uint16_t>(e);
+    if (node < kLzapFirstCode) MarkLiteralChild(d, node, x->byte, 1);
 }
 
 static void RemoveChild(LzapDecoder* d, const LzapEntry* x)
@@ -62,6 +76,7 @@ static void RemoveChild(LzapDecoder* d, const LzapEntry* x)
     if (a != kLzapNone) d->entry[a].nextSibling = static_cast<uint16_t>(b);
     else d->entry[x->parent].firstChild = static_cast<uint16_t>(b);
     if (b != kLzapNone) d->entry[b].prevSibling = static_cast<uint16_t>(a);
+    if (x->parent < kLzapFirstCode) MarkLiteralChild(d, x->parent, x->byte, 0);
 }
 
 // --- dictionary -------------------------------------------------------------
@@ -75,10 +90,64 @@ static void ResetDictionary(LzapDecoder* d)
         x->parent = kLzapNone;
         x->firstChild = kLzapNone;
     }
+    std::memset(d->literalChildren, 0, sizeof d->literalChildren);
     d->head = d->tail = kLzapNone;
     d->nextFree = kLzapFirstCode;
     d->width = 1;
     d->capacity = 2;
+}
+
+// The usual case once the table is full: the c new entries are the c least
+// recently used ones, and they form one chain below node. Taking them all
+// first and linking the chain in one go gives the same table as taking them
+// one by one, provided node is not among them (then the one-by-one rule stops
+// early, and the caller's loop handles it).
+static int AppendReused(LzapDecoder* d, uint32_t node, const uint8_t* s, uint32_t c)
+{
+    uint16_t taken[kLzapMaxString];
+    uint32_t t = d->tail;
+    for (uint32_t j = 0; j < c; ++j) {
+        if (t == node || t == kLzapNone) return 0;
+        taken[j] = static_cast<uint16_t>(t);
+        t = d->entry[t].newer;
+    }
+    // t is now the newest entry left behind: it becomes the tail.
+    if (t == kLzapNone) return 0;
+    d->entry[t].older = kLzapNone;
+    d->tail = t;
+    for (uint32_t j = 0; j < c; ++j) RemoveChild(d, &d->entry[taken[j]]);
+    LzapEntry* const n = &d->entry[node];
+    const uint32_t first = taken[0], last = taken[c - 1];
+    uint32_t parent = node;
+    uint32_t length = n->length;
+    for (uint32_t j = 0; j < c; ++j) {
+        LzapEntry* x = &d->entry[taken[j]];
+        x->byte = s[j];
+        x->parent = static_cast<uint16_t>(parent);
+        x->length = static_cast<uint8_t>(++length);
+        x->firstChild = j + 1 < c ? taken[j + 1] : static_cast<uint16_t>(kLzapNone);
+        x->nextSibling = x->prevSibling = kLzapNone;
+        x->newer = static_cast<uint16_t>(parent);
+        x->older = j + 1 < c ? taken[j + 1] : static_cast<uint16_t>(kLzapNone);
+        parent = taken[j];
+    }
+    // The chain's first entry joins node's children.
+    LzapEntry* const f = &d->entry[first];
+    AddChild(d, node, f, first);
+    // The chain stands right behind node, or at the head below a literal.
+    LzapEntry* const l = &d->entry[last];
+    uint32_t behind;
+    if (node >= kLzapFirstCode) {
+        behind = n->older;
+        n->older = static_cast<uint16_t>(first);
+    } else {
+        f->newer = kLzapNone;
+        behind = d->head;
+        d->head = first;
+    }
+    l->older = static_cast<uint16_t>(behind);
+    if (behind != kLzapNone) d->entry[behind].newer = static_cast<uint16_t>(last); else d->tail = last;
+    return 1;
 }
 
 // Extends the previous string by every prefix of the current one, reusing the
@@ -99,6 +168,7 @@ static void UpdateDictionary(LzapDecoder* d, const uint8_t* s, uint32_t m)
         if (child == kLzapNone) break;
         node = child;
     }
+    if (i < end && d->nextFree == kLzapEntries && AppendReused(d, node, s + i, end - i)) return;
     for (; i < end; ++i) {
         uint32_t e;
         if (d->nextFree < kLzapEntries) {
@@ -129,13 +199,29 @@ static uint32_t EmitString(LzapDecoder* d, uint32_t code, uint8_t* dst)
     uint32_t pos = n;
     uint32_t e = code;
     while (e >= kLzapFirstCode) {
+        // A run of path entries that already stand each right behind its
+        // parent moves to the head as one piece.
+        const uint32_t bottom = e;
         LzapEntry* x = &d->entry[e];
-        if (e != d->head) {
-            Unlink(d, x);
-            PushHead(d, x, e);
-        }
         dst[--pos] = x->byte;
-        e = x->parent;
+        uint32_t p = x->parent;
+        while (p >= kLzapFirstCode && x->newer == p) {
+            e = p;
+            x = &d->entry[e];
+            dst[--pos] = x->byte;
+            p = x->parent;
+        }
+        if (e != d->head) {
+            LzapEntry* bot = &d->entry[bottom];
+            const uint32_t a = x->newer, b = bot->older;
+            d->entry[a].older = static_cast<uint16_t>(b);
+            if (b != kLzapNone) d->entry[b].newer = static_cast<uint16_t>(a); else d->tail = a;
+            x->newer = kLzapNone;
+            bot->older = static_cast<uint16_t>(d->head);
+            d->entry[d->head].newer = static_cast<uint16_t>(bottom);
+            d->head = e;
+        }
+        e = p;
     }
     dst[0] = static_cast<uint8_t>(e);
     return n;
