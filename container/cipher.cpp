@@ -138,7 +138,9 @@ void XorWithKey(uint8_t* start, uint32_t length, const char* key, uint32_t keyLe
     uint32_t period = keyLength;
     if (keyLength <= kKeyBlock / 2) {
         period = kKeyBlock / keyLength * keyLength;
-        for (uint32_t i = 0; i < period; ++i) block[i] = pattern[i % keyLength];
+        // A short payload needs no more of the pattern than its own length.
+        const uint32_t fill = length < period ? length : period;
+        for (uint32_t i = 0; i < fill; ++i) block[i] = pattern[i % keyLength];
         pattern = block;
     }
     uint32_t done = 0;

@@ -129,7 +129,10 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
     if (!LzapDecodeBegin(d.get(), stream.data(), static_cast<uint32_t>(stream.size())))
         return kDecodeWrong;
     const uint32_t declared = d->outputSize;
-    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[kChunk]); // no need to zero it
+    // A small record needs no more than its own size and the overrun of the
+    // last string; LzapDecodeSome moves on while 128 bytes of the chunk are free.
+    const size_t chunkSize = std::min<size_t>(kChunk, static_cast<size_t>(declared) + 2 * kLzapMaxString);
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize]); // no need to zero it
     uint8_t* const chunk = buffer.get();
     uint8_t head[kRecordContentOffset];
     uint64_t produced = 0;   // decoded bytes so far
@@ -137,7 +140,7 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
     uint64_t contentEnd = 0; // record offset where the contents stop
     uint32_t crc = 0;
     while (d->status == kLzapMore) {
-        const uint32_t n = LzapDecodeSome(d.get(), chunk, static_cast<uint32_t>(kChunk));
+        const uint32_t n = LzapDecodeSome(d.get(), chunk, static_cast<uint32_t>(chunkSize));
         if (d->status == kLzapDamaged) return kDecodeWrong;
         const uint8_t* p = chunk;
         uint64_t at = produced;
