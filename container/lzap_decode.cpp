@@ -97,6 +97,7 @@ static void ResetDictionary(LzapDecoder* d)
     d->capacity = 2;
 }
 
+#ifndef LUMISAFE_COMPACT
 // The usual case once the table is full: the c new entries are the c least
 // recently used ones, and they form one chain below node. Taking them all
 // first and linking the chain in one go gives the same table as taking them
@@ -149,6 +150,7 @@ static int AppendReused(LzapDecoder* d, uint32_t node, const uint8_t* s, uint32_
     if (behind != kLzapNone) d->entry[behind].newer = static_cast<uint16_t>(last); else d->tail = last;
     return 1;
 }
+#endif
 
 // Extends the previous string by every prefix of the current one, reusing the
 // least recently used entry once all are assigned. The tail of the recency
@@ -168,7 +170,9 @@ static void UpdateDictionary(LzapDecoder* d, const uint8_t* s, uint32_t m)
         if (child == kLzapNone) break;
         node = child;
     }
+#ifndef LUMISAFE_COMPACT
     if (i < end && d->nextFree == kLzapEntries && AppendReused(d, node, s + i, end - i)) return;
+#endif
     for (; i < end; ++i) {
         uint32_t e;
         if (d->nextFree < kLzapEntries) {

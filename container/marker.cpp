@@ -4,14 +4,12 @@
 
 void BuildMarkerText(char* out)
 {
-    // Three pieces, copied one after the other; the volatile pointer keeps the
-    // compiler from folding them into one literal in the image.
-    static const char* const volatile pieces[3] = {"\\decode", "\\self", "\\"};
+    // The text is kept in three pieces separated by NULs and joined here, so
+    // that the program's own image never holds the marker text in one run.
+    static const char kPieces[] = "\\decode\0\\self\0\\";
     size_t n = 0;
-    for (int i = 0; i < 3; ++i) {
-        const char* p = pieces[i];
-        while (*p) out[n++] = *p++;
-    }
+    for (size_t i = 0; i + 1 < sizeof kPieces; ++i)
+        if (kPieces[i] != 0) out[n++] = kPieces[i];
     out[n] = 0;
 }
 

@@ -54,6 +54,25 @@ int ReadRecord(const uint8_t* record, uint32_t size, RecordHeader* header)
     return check;
 }
 
+#ifdef LUMISAFE_COMPACT
+// The decoder stub's build: one table, a byte a step. The check runs once per
+// decode, beside a decompressor that is many times slower.
+static uint32_t crcTable[256];
+
+uint32_t Crc32(uint32_t crc, const uint8_t* p, size_t length)
+{
+    if (crcTable[1] == 0) {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            crcTable[i] = c;
+        }
+    }
+    crc = ~crc;
+    while (length--) crc = crcTable[(crc ^ *p++) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+#else
 // Slicing-by-8 tables, made on first use: the decoder stub carries no 8 KiB
 // of constants, and the check runs at memory speed rather than a byte a step.
 static uint32_t crcTable[8][256];
@@ -87,6 +106,7 @@ uint32_t Crc32(uint32_t crc, const uint8_t* p, size_t length)
     while (length--) crc = crcTable[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }
+#endif
 
 int IsShiftJisLeadByte(uint8_t b)
 {

@@ -60,9 +60,9 @@ void FormatCreatedAt(int32_t createdAt, char* out)
     StrAdd(&b, " ");
     StrAddN(&b, months + 3 * ((t.wMonth + 11) % 12), 3);
     const WORD fields[4] = {t.wDay, t.wHour, t.wMinute, t.wSecond};
-    const char* const separators[4] = {" ", " ", ":", ":"};
+    const char separators[4] = {' ', ' ', ':', ':'};
     for (int i = 0; i < 4; ++i) {
-        StrAdd(&b, separators[i]);
+        StrAddN(&b, separators + i, 1);
         const char two[2] = {static_cast<char>('0' + fields[i] / 10 % 10), static_cast<char>('0' + fields[i] % 10)};
         StrAddN(&b, two, 2);
     }

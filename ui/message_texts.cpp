@@ -1,56 +1,55 @@
 // Compiled with -fexec-charset=CP932: the Japanese literals below are stored
 // as Shift-JIS bytes, which the ANSI window functions show as they are.
+// Each language is one block of texts in MessageId order, each ending in a
+// NUL: no table of pointers, which would cost a relocation per text.
 #include "messages.h"
 
-const char* const kMessageTexts[2][kMessageCount] = {
-    {
-        "Could not take out data",
-        "Anyone cooked this file.\nCheck your naughty brother...\n         or virus.",
-        "Warning!",
-        "Could not know file size",
-        "Could not keep memory",
-        "Could not use memory",
-        "Could not open file",
-        "Could not read file",
-        "Wrong password",
-        "Could not open for write",
-        "Could not write",
-        "&Input password and push \"OK\".",
-        "&Suicide",
-        "Save &Password",
-        "&Continue",
-        "&Set name",
-        "End",
-        "Encoded by\r\n",
-        "this computer",
-        ".\r\n\r\n",
-        "\r\nCreated at above date.\r\n\r\n",
-        "1st try to decode.",
-        "%dth try to decode.",
-    },
-    {
-        "データ抽出に失敗しました",
-        "このファイルは改竄されています．\n\nウィルスに感染しているかもしれません．\n提供者とシステム管理者に相談することを勧めます．",
-        "警告！",
-        "ファイルサイズがわかりません",
-        "メモリを確保できません",
-        "メモリを使用できません",
-        "ファイルを開けません",
-        "ファイルを読めません",
-        "パスワードが誤っています",
-        "書込み準備ができません",
-        "ファイルに書けません",
-        "(&P)パスワードを入力して，ＯＫボタンを押してください．",
-        "(&D)自動消滅",
-        "(&S)パスワードの保存",
-        "(&C)表示終了",
-        "(&S)名称登録",
-        "終了",
-        "この暗号ファイルは\r\n",
-        "このコンピューター",
-        "\r\nによって\r\n\r\n",
-        "\r\nに作成されました．\r\n\r\n",
-        "このIDの暗号解除は\r\n初めてです．",
-        "%d 回目の暗号解除です.",
-    },
-};
+const char kEnglishTexts[] =
+    "Could not take out data" "\0"
+    "Anyone cooked this file.\nCheck your naughty brother...\n         or virus." "\0"
+    "Warning!" "\0"
+    "Could not know file size" "\0"
+    "Could not keep memory" "\0"
+    "Could not use memory" "\0"
+    "Could not open file" "\0"
+    "Could not read file" "\0"
+    "Wrong password" "\0"
+    "Could not open for write" "\0"
+    "Could not write" "\0"
+    "&Input password and push \"OK\"." "\0"
+    "&Suicide" "\0"
+    "Save &Password" "\0"
+    "&Continue" "\0"
+    "&Set name" "\0"
+    "End" "\0"
+    "Encoded by\r\n" "\0"
+    "this computer" "\0"
+    ".\r\n\r\n" "\0"
+    "\r\nCreated at above date.\r\n\r\n" "\0"
+    "1st try to decode." "\0"
+    "%dth try to decode." "\0";
+
+const char kJapaneseTexts[] =
+    "データ抽出に失敗しました" "\0"
+    "このファイルは改竄されています．\n\nウィルスに感染しているかもしれません．\n提供者とシステム管理者に相談することを勧めます．" "\0"
+    "警告！" "\0"
+    "ファイルサイズがわかりません" "\0"
+    "メモリを確保できません" "\0"
+    "メモリを使用できません" "\0"
+    "ファイルを開けません" "\0"
+    "ファイルを読めません" "\0"
+    "パスワードが誤っています" "\0"
+    "書込み準備ができません" "\0"
+    "ファイルに書けません" "\0"
+    "(&P)パスワードを入力して，ＯＫボタンを押してください．" "\0"
+    "(&D)自動消滅" "\0"
+    "(&S)パスワードの保存" "\0"
+    "(&C)表示終了" "\0"
+    "(&S)名称登録" "\0"
+    "終了" "\0"
+    "この暗号ファイルは\r\n" "\0"
+    "このコンピューター" "\0"
+    "\r\nによって\r\n\r\n" "\0"
+    "\r\nに作成されました．\r\n\r\n" "\0"
+    "このIDの暗号解除は\r\n初めてです．" "\0"
+    "%d 回目の暗号解除です." "\0";

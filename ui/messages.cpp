@@ -9,7 +9,9 @@ int IsJapaneseMode()
 
 const char* Text(MessageId id)
 {
-    return kMessageTexts[IsJapaneseMode() ? 1 : 0][id];
+    const char* p = IsJapaneseMode() ? kJapaneseTexts : kEnglishTexts;
+    for (int i = 0; i < id; ++i) p += lstrlenA(p) + 1;
+    return p;
 }
 
 void ShowError(void* owner, const char* caption, MessageId id)

@@ -31,8 +31,10 @@ enum MessageId {
     kMessageCount
 };
 
-// The catalogue itself: [0] English, [1] Japanese as code page 932 bytes.
-extern const char* const kMessageTexts[2][kMessageCount];
+// The catalogue itself: the texts in MessageId order, each ending in a NUL;
+// the Japanese ones as code page 932 bytes.
+extern const char kEnglishTexts[];
+extern const char kJapaneseTexts[];
 
 // Nonzero in Japanese mode: the OEM code page is 932. Asked afresh each time.
 int IsJapaneseMode();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "encoder_info_dialog.h"
+#include "messages.h"
 #include "registry_store.h"
 #include "stages.h"
 #include "strbuf.h"
@@ -224,6 +225,31 @@ TEST(EncoderInfo, DateTextIsTwentyFourCharactersAlsoBefore1970)
         FormatCreatedAt(c.createdAt, text);
         EXPECT_STREQ(text, c.expected) << c.createdAt;
     }
+}
+
+// The catalogue is one block of NUL-ended texts per language: a missing or
+// extra terminator would shift every text after it.
+TEST(Messages, EveryTextInItsPlaceInBothLanguages)
+{
+    const char* const blocks[2] = {kEnglishTexts, kJapaneseTexts};
+    std::vector<std::string> texts[2];
+    for (int lang = 0; lang < 2; ++lang) {
+        const char* p = blocks[lang];
+        for (int id = 0; id < kMessageCount; ++id) {
+            ASSERT_NE(p[0], 0) << "empty text " << id << " in language " << lang;
+            texts[lang].push_back(p);
+            p += std::strlen(p) + 1;
+        }
+        EXPECT_EQ(p[0], 0) << "more texts than MessageId names in language " << lang;
+    }
+    EXPECT_EQ(texts[0][kMsgTakeOutFailed], "Could not take out data");
+    EXPECT_EQ(texts[0][kMsgWrongPassword], "Wrong password");
+    EXPECT_EQ(texts[0][kTextPrompt], "&Input password and push \"OK\".");
+    EXPECT_EQ(texts[0][kTextNthTry], "%dth try to decode.");
+    // "(&P)" opens the Japanese prompt; "%d " (then Shift-JIS) the last text.
+    EXPECT_EQ(texts[1][kTextPrompt].substr(0, 4), "(&P)");
+    EXPECT_EQ(texts[1][kTextNthTry].substr(0, 3), "%d ");
+    EXPECT_EQ(texts[1][kMsgTamperTitle], "\x8C\x78\x8D\x90\x81\x49"); // 警告！
 }
 
 } // namespace
