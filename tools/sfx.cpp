@@ -131,7 +131,7 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
     const uint32_t declared = d->outputSize;
     // A small record needs no more than its own size and the overrun of the
     // last string; LzapDecodeSome moves on while 128 bytes of the chunk are free.
-    const size_t chunkSize = std::min<size_t>(kChunk, static_cast<size_t>(declared) + 2 * kLzapMaxString);
+    const size_t chunkSize = std::min<size_t>(kChunk, static_cast<size_t>(declared) + size_t{2} * kLzapMaxString);
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize]); // no need to zero it
     uint8_t* const chunk = buffer.get();
     uint8_t head[kRecordContentOffset];
