@@ -173,6 +173,101 @@ int32_t KeyParameter(const char* key, uint32_t i)
     return static_cast<int32_t>(static_cast<signed char>(key[i]));
 }
 
+#ifndef LUMISAFE_COMPACT
+// Over a large payload every step is one pass through memory, and memory
+// speed bounds them all. Steps 1 and 2, and steps 6 and 7, are each done in
+// one pass: the key XOR is applied to each block of a row just after the
+// rotation wrote it (step 2 follows step 1) or just before the rotation reads
+// it (step 6 precedes step 7), while the block is still in the cache.
+
+// The key laid over buffer[from..to), starting at `from` with its first byte.
+struct KeyStream {
+    uint8_t* buffer;
+    uint32_t from, to;
+    const uint8_t* pattern; // the key repeated, period bytes
+    uint32_t period;        // a whole number of key lengths
+};
+
+static void XorKeyStream(const KeyStream* k, uint32_t pos, uint32_t count)
+{
+    uint32_t end = pos + count;
+    if (pos < k->from) pos = k->from;
+    if (end > k->to) end = k->to;
+    if (pos >= end) return;
+    uint32_t phase = (pos - k->from) % k->period;
+    while (pos < end) {
+        const uint32_t n = end - pos < k->period - phase ? end - pos : k->period - phase;
+        XorBytes(k->buffer + pos, k->pattern + phase, n);
+        pos += n;
+        phase = 0;
+    }
+}
+
+// Rotates the even columns down by one row (TransposeColumns) and XORs the
+// key stream over the bytes it moves: `before` as each block is read,
+// `after` once it is written. Bytes outside the matrix get the XORs too.
+static void RotateDownKeyed(uint8_t* buffer, uint32_t length, const Matrix& m, const KeyStream* before,
+                            const KeyStream* after)
+{
+    const KeyStream* const k = before ? before : after;
+    const uint32_t start = static_cast<uint32_t>(m.base - buffer);
+    const uint32_t end = start + m.rows * m.columns;
+    XorKeyStream(k, 0, start);
+    XorKeyStream(k, end, length - end);
+    uint8_t saved[kColumnBlock];
+    const uint32_t n = m.columns;
+    for (uint32_t c0 = 0; c0 < n; c0 += kColumnBlock) {
+        const uint32_t count = n - c0 < kColumnBlock ? n - c0 : uint32_t{kColumnBlock};
+        uint8_t* const first = m.base + c0;
+        uint8_t* const last = first + static_cast<size_t>(m.rows - 1) * n;
+        if (before) XorKeyStream(before, static_cast<uint32_t>(last - buffer), count);
+        CopyEvenColumns(saved, last, count);
+        for (uint8_t* row = last; row != first; row -= n) {
+            if (before) XorKeyStream(before, static_cast<uint32_t>(row - n - buffer), count);
+            CopyEvenColumns(row, row - n, count);
+            if (after) XorKeyStream(after, static_cast<uint32_t>(row - buffer), count);
+        }
+        CopyEvenColumns(first, saved, count);
+        if (after) XorKeyStream(after, static_cast<uint32_t>(first - buffer), count);
+    }
+}
+
+// A key XOR over buffer[from..length) fused with the transposition beside it.
+static void TransposeAndXor(uint8_t* buffer, uint32_t length, int32_t offset, int32_t rowParameter,
+                            const KeyStream* before, const KeyStream* after)
+{
+    const Matrix m = MatrixFor(buffer, length, offset, rowParameter);
+    if (m.rows != 0) {
+        RotateDownKeyed(buffer, length, m, before, after);
+        return;
+    }
+    const KeyStream* const k = before ? before : after;
+    XorKeyStream(k, 0, length);
+}
+
+int DecipherPayload(uint8_t* buffer, uint32_t length, const char* key, uint32_t keyLength)
+{
+    if (length < 2 || keyLength < 3) return 0;
+    const int32_t k0 = KeyParameter(key, 0), k1 = KeyParameter(key, 1);
+    const int32_t k2 = KeyParameter(key, 2), k3 = KeyParameter(key, 3);
+    uint8_t block[kKeyBlock];
+    KeyStream ks = {buffer, 1, length, reinterpret_cast<const uint8_t*>(key), keyLength};
+    if (keyLength <= kKeyBlock / 2) {
+        ks.period = kKeyBlock / keyLength * keyLength;
+        for (uint32_t i = 0; i < ks.period; ++i) block[i] = static_cast<uint8_t>(key[i % keyLength]);
+        ks.pattern = block;
+    }
+    TransposeAndXor(buffer, length, k1, k3, nullptr, &ks);             // steps 1 and 2
+    TransposeColumns(buffer, length, k0, k2);                          // step 3
+    UnchainXor(buffer, length);                                        // step 4
+    TransposeColumns(buffer, length, 2, 2);                            // step 5
+    ks.from = 0;
+    // Step 7's row count is the first byte as step 6 leaves it.
+    const uint8_t first = static_cast<uint8_t>(buffer[0] ^ static_cast<uint8_t>(key[0]));
+    TransposeAndXor(buffer, length, 1, first, &ks, nullptr);           // steps 6 and 7
+    return 1;
+}
+#else
 int DecipherPayload(uint8_t* buffer, uint32_t length, const char* key, uint32_t keyLength)
 {
     if (length < 2 || keyLength < 3) return 0;
@@ -187,3 +282,4 @@ int DecipherPayload(uint8_t* buffer, uint32_t length, const char* key, uint32_t 
     TransposeColumns(buffer, length, 1, buffer[0]);
     return 1;
 }
+#endif

@@ -1,5 +1,6 @@
 // Compress then decompress, and encipher then decipher, must give back the
-// input. The first bytes choose the password.
+// input; so must the decode steps done one at a time. The first bytes choose
+// the password.
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -33,9 +34,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     if (input.size() >= 2) {
         std::vector<uint8_t> buffer = input;
-        EncipherPayload(buffer.data(), static_cast<uint32_t>(buffer.size()), key.c_str(), static_cast<uint32_t>(key.size()));
-        DecipherPayload(buffer.data(), static_cast<uint32_t>(buffer.size()), key.c_str(), static_cast<uint32_t>(key.size()));
+        const char* const k = key.c_str();
+        const uint32_t kl = static_cast<uint32_t>(key.size());
+        const uint32_t n = static_cast<uint32_t>(buffer.size());
+        EncipherPayload(buffer.data(), n, k, kl);
+        // The decoder fuses some of its steps; the steps one by one must agree.
+        std::vector<uint8_t> steps = buffer;
+        TransposeColumns(steps.data(), n, KeyParameter(k, 1), KeyParameter(k, 3));
+        XorWithKey(steps.data() + 1, n - 1, k, kl);
+        TransposeColumns(steps.data(), n, KeyParameter(k, 0), KeyParameter(k, 2));
+        UnchainXor(steps.data(), n);
+        TransposeColumns(steps.data(), n, 2, 2);
+        XorWithKey(steps.data(), n, k, kl);
+        TransposeColumns(steps.data(), n, 1, steps[0]);
+        DecipherPayload(buffer.data(), n, k, kl);
         FUZZ_CHECK(buffer == input);
+        FUZZ_CHECK(steps == input);
     }
     return 0;
 }

@@ -296,19 +296,31 @@ TEST(Cipher, PayloadsShorterThanTwoBytesAreRefused)
 
 TEST(Cipher, DecodeStepsInOrder)
 {
-    // The seven steps spelled out with the elementary operations, for an
-    // empty password (key "000": offset 48, row parameter 0 in step 1).
-    const std::vector<uint8_t> plain = testdata::Random(5000);
-    std::vector<uint8_t> a = plain, b = plain;
-    DecipherPayload(a.data(), 5000, "000", 3);
-    TransposeColumns(b.data(), 5000, '0', 0);
-    XorWithKey(b.data() + 1, 4999, "000", 3);
-    TransposeColumns(b.data(), 5000, '0', '0');
-    UnchainXor(b.data(), 5000);
-    TransposeColumns(b.data(), 5000, 2, 2);
-    XorWithKey(b.data(), 5000, "000", 3);
-    TransposeColumns(b.data(), 5000, 1, b[0]);
-    EXPECT_EQ(a, b);
+    // The seven steps spelled out with the elementary operations. The keys
+    // put the first matrix at offset 1 and past the end of short payloads,
+    // give negative offsets, 0 and 1 rows, and patterns shorter and longer
+    // than a block.
+    const std::string passwords[] = {"", "\x07", "\x01\x01\x01\x01", "\xF9\xF9\xF9\xF9",
+                                     "\xFA\x01\xFA\x01", "\x80\x81\x82\x83",
+                                     "ab", std::string(1100, 'q'), std::string(3000, '\x05')};
+    for (const std::string& pw : passwords) {
+        const std::string key = Key(pw);
+        const char* const k = key.c_str();
+        const uint32_t kl = static_cast<uint32_t>(key.size());
+        for (uint32_t length : {2u, 3u, 9u, 64u, 5000u, 70001u}) {
+            const std::vector<uint8_t> plain = testdata::Random(length, length + kl);
+            std::vector<uint8_t> a = plain, b = plain;
+            ASSERT_TRUE(DecipherPayload(a.data(), length, k, kl));
+            TransposeColumns(b.data(), length, KeyParameter(k, 1), KeyParameter(k, 3));
+            XorWithKey(b.data() + 1, length - 1, k, kl);
+            TransposeColumns(b.data(), length, KeyParameter(k, 0), KeyParameter(k, 2));
+            UnchainXor(b.data(), length);
+            TransposeColumns(b.data(), length, 2, 2);
+            XorWithKey(b.data(), length, k, kl);
+            TransposeColumns(b.data(), length, 1, b[0]);
+            EXPECT_EQ(a, b) << "password length " << pw.size() << " payload " << length;
+        }
+    }
 }
 
 std::vector<uint8_t> RecordWith(const char* name, const std::string& content)
