@@ -47,6 +47,29 @@ static Matrix MatrixFor(uint8_t* buffer, uint32_t length, int32_t offset, int32_
     return m;
 }
 
+#ifdef LUMISAFE_COMPACT
+// The decoder stub's build: a column at a time, a byte at a time. The rows
+// of a column span a few kilobytes, so the next even column finds them still
+// in the cache.
+static void RotateEvenColumns(const Matrix& m, int down)
+{
+    const size_t n = m.columns;
+    const size_t span = (m.rows - 1) * n;
+    for (uint32_t c = 0; c < m.columns; c += 2) {
+        uint8_t* const top = m.base + c;
+        uint8_t* const bottom = top + span;
+        if (down) {
+            const uint8_t leaving = *bottom;
+            for (uint8_t* p = bottom; p != top; p -= n) *p = p[-static_cast<ptrdiff_t>(n)];
+            *top = leaving;
+        } else {
+            const uint8_t leaving = *top;
+            for (uint8_t* p = top; p != bottom; p += n) *p = p[n];
+            *bottom = leaving;
+        }
+    }
+}
+#else
 // The rotation is done row by row over blocks of columns, so memory is read
 // and written sequentially instead of striding down each column; only one
 // block of the saved row lives on the stack.
@@ -105,6 +128,8 @@ static void RotateEvenColumns(const Matrix& m, int down)
     }
 }
 
+#endif
+
 void TransposeColumns(uint8_t* buffer, uint32_t length, int32_t offset, int32_t rowParameter)
 {
     const Matrix m = MatrixFor(buffer, length, offset, rowParameter);
@@ -117,6 +142,22 @@ void UntransposeColumns(uint8_t* buffer, uint32_t length, int32_t offset, int32_
     if (m.rows != 0) RotateEvenColumns(m, 0);
 }
 
+#ifdef LUMISAFE_COMPACT
+void XorWithKey(uint8_t* start, uint32_t length, const char* key, uint32_t keyLength)
+{
+    if (keyLength == 0) return;
+    uint32_t k = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+        start[i] = static_cast<uint8_t>(start[i] ^ static_cast<uint8_t>(key[k]));
+        if (++k == keyLength) k = 0;
+    }
+}
+
+void UnchainXor(uint8_t* buffer, uint32_t length)
+{
+    for (uint32_t i = length; i-- > 1;) buffer[i] = static_cast<uint8_t>(buffer[i] ^ buffer[i - 1]);
+}
+#else
 static void XorBytes(uint8_t* dst, const uint8_t* src, uint32_t n)
 {
     uint32_t i = 0;
@@ -162,6 +203,8 @@ void UnchainXor(uint8_t* buffer, uint32_t length)
     }
     for (; i-- > 1;) buffer[i] = static_cast<uint8_t>(buffer[i] ^ buffer[i - 1]);
 }
+
+#endif
 
 void ChainXor(uint8_t* buffer, uint32_t length)
 {

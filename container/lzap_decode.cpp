@@ -40,6 +40,7 @@ static void InsertBehind(LzapDecoder* d, uint32_t node, LzapEntry* x, uint32_t e
 
 // --- child lists ------------------------------------------------------------
 
+#ifndef LUMISAFE_COMPACT
 static int HasLiteralChild(const LzapDecoder* d, uint32_t literal, uint8_t b)
 {
     return static_cast<int>((d->literalChildren[literal][b >> 6] >> (b & 63)) & 1);
@@ -51,10 +52,14 @@ static void MarkLiteralChild(LzapDecoder* d, uint32_t literal, uint8_t b, int pr
     if (present) d->literalChildren[literal][b >> 6] |= bit; else d->literalChildren[literal][b >> 6] &= ~bit;
 }
 
+#endif
+
 static uint32_t FindChild(const LzapDecoder* d, uint32_t node, uint8_t b)
 {
     // A literal may have hundreds of children; most look-ups find none.
+#ifndef LUMISAFE_COMPACT
     if (node < kLzapFirstCode && !HasLiteralChild(d, node, b)) return kLzapNone;
+#endif
     uint32_t c = d->entry[node].firstChild;
     while (c != kLzapNone && d->entry[c].byte != b) c = d->entry[c].nextSibling;
     return c;
@@ -67,7 +72,9 @@ static void AddChild(LzapDecoder* d, uint32_t node, LzapEntry* x, uint32_t e)
     x->nextSibling = static_cast<uint16_t>(first);
     if (first != kLzapNone) d->entry[first].prevSibling = static_cast<uint16_t>(e);
     d->entry[node].firstChild = static_cast<uint16_t>(e);
+#ifndef LUMISAFE_COMPACT
     if (node < kLzapFirstCode) MarkLiteralChild(d, node, x->byte, 1);
+#endif
 }
 
 static void RemoveChild(LzapDecoder* d, const LzapEntry* x)
@@ -76,7 +83,9 @@ static void RemoveChild(LzapDecoder* d, const LzapEntry* x)
     if (a != kLzapNone) d->entry[a].nextSibling = static_cast<uint16_t>(b);
     else d->entry[x->parent].firstChild = static_cast<uint16_t>(b);
     if (b != kLzapNone) d->entry[b].prevSibling = static_cast<uint16_t>(a);
+#ifndef LUMISAFE_COMPACT
     if (x->parent < kLzapFirstCode) MarkLiteralChild(d, x->parent, x->byte, 0);
+#endif
 }
 
 // --- dictionary -------------------------------------------------------------
@@ -90,7 +99,9 @@ static void ResetDictionary(LzapDecoder* d)
         x->parent = kLzapNone;
         x->firstChild = kLzapNone;
     }
+#ifndef LUMISAFE_COMPACT
     std::memset(d->literalChildren, 0, sizeof d->literalChildren);
+#endif
     d->head = d->tail = kLzapNone;
     d->nextFree = kLzapFirstCode;
     d->width = 1;
@@ -202,6 +213,18 @@ static uint32_t EmitString(LzapDecoder* d, uint32_t code, uint8_t* dst)
     const uint32_t n = d->entry[code].length;
     uint32_t pos = n;
     uint32_t e = code;
+#ifdef LUMISAFE_COMPACT
+    // One entry at a time: the same order, in less code.
+    while (e >= kLzapFirstCode) {
+        LzapEntry* x = &d->entry[e];
+        if (e != d->head) {
+            Unlink(d, x);
+            PushHead(d, x, e);
+        }
+        dst[--pos] = x->byte;
+        e = x->parent;
+    }
+#else
     while (e >= kLzapFirstCode) {
         // A run of path entries that already stand each right behind its
         // parent moves to the head as one piece.
@@ -227,6 +250,7 @@ static uint32_t EmitString(LzapDecoder* d, uint32_t code, uint8_t* dst)
         }
         e = p;
     }
+#endif
     dst[0] = static_cast<uint8_t>(e);
     return n;
 }
@@ -237,6 +261,7 @@ static uint32_t EmitString(LzapDecoder* d, uint32_t code, uint8_t* dst)
 static void Refill(LzapDecoder* d)
 {
     if (d->bitCount > 56) return;
+#ifndef LUMISAFE_COMPACT
     if (d->inputSize - d->inputPos >= 8) {
         // Whole bytes from one 8-byte big-endian load, placed below the bits held.
         const uint8_t* p = d->input + d->inputPos;
@@ -251,6 +276,7 @@ static void Refill(LzapDecoder* d)
         d->inputPos += bytes;
         return;
     }
+#endif
     while (d->bitCount <= 56) {
         const uint64_t next = d->inputPos < d->inputSize ? d->input[d->inputPos++] : 0xFFu;
         d->bits |= next << (56 - d->bitCount);
