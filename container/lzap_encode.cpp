@@ -144,12 +144,16 @@ static void Update(LzapEncoder* e, uint32_t prevCode, uint32_t prevLength, const
 {
     if (prevCode == kLzapNone) return;
     uint32_t node = prevCode;
+    int fresh = 0; // below a new entry there are no children to look up
     for (uint32_t i = 0; i < m; ++i) {
         if (prevLength + i + 1 > kLzapMaxString) return;
-        const uint32_t c = e->child[node * 256 + s[i]];
-        if (c != 0) {
-            node = c;
-            continue;
+        if (!fresh) {
+            const uint32_t c = e->child[node * 256 + s[i]];
+            if (c != 0) {
+                node = c;
+                continue;
+            }
+            fresh = 1;
         }
         uint32_t x;
         if (e->nextFree < kLzapEntries) {
