@@ -47,11 +47,13 @@ static Matrix MatrixFor(uint8_t* buffer, uint32_t length, int32_t offset, int32_
     return m;
 }
 
+struct KeyStream;
+
 #ifdef LUMISAFE_COMPACT
 // The decoder stub's build: a column at a time, a byte at a time. The rows
 // of a column span a few kilobytes, so the next even column finds them still
 // in the cache.
-static void RotateEvenColumns(const Matrix& m, int down)
+static void RotateEvenColumns(const Matrix& m, int down, const KeyStream*, const KeyStream*)
 {
     const size_t n = m.columns;
     const size_t span = (m.rows - 1) * n;
@@ -106,8 +108,47 @@ static void CopyEvenColumns(uint8_t* dst, const uint8_t* src, uint32_t count)
     for (; c < count; c += 2) dst[c] = src[c];
 }
 
+static void XorBytes(uint8_t* dst, const uint8_t* src, uint32_t n)
+{
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) Store64(dst + i, Load64(dst + i) ^ Load64(src + i));
+    for (; i < n; ++i) dst[i] = static_cast<uint8_t>(dst[i] ^ src[i]);
+}
+
+// The key laid over buffer[from..to), starting at `from` with its first byte.
+struct KeyStream {
+    uint8_t* buffer;
+    uint32_t from, to;
+    const uint8_t* pattern; // the key repeated, period bytes
+    uint32_t period;        // a whole number of key lengths
+};
+
+static void XorKeyStream(const KeyStream* k, uint32_t pos, uint32_t count)
+{
+    uint32_t end = pos + count;
+    if (pos < k->from) pos = k->from;
+    if (end > k->to) end = k->to;
+    if (pos >= end) return;
+    uint32_t phase = (pos - k->from) % k->period;
+    while (pos < end) {
+        const uint32_t n = end - pos < k->period - phase ? end - pos : k->period - phase;
+        XorBytes(k->buffer + pos, k->pattern + phase, n);
+        pos += n;
+        phase = 0;
+    }
+}
+
+// The same for a block given by its address; nothing without a stream.
+static void XorKeyStreamAt(const KeyStream* k, const uint8_t* at, uint32_t count)
+{
+    if (k) XorKeyStream(k, static_cast<uint32_t>(at - k->buffer), count);
+}
+
 // Rotates every even column of the matrix by one row: down (decode) or up.
-static void RotateEvenColumns(const Matrix& m, int down)
+// Going down, key streams may ride along: `before` is XORed over each block
+// of a row just before the rotation reads it, `after` just after it writes
+// it, while the block is in the cache.
+static void RotateEvenColumns(const Matrix& m, int down, const KeyStream* before, const KeyStream* after)
 {
     uint8_t saved[kColumnBlock];
     const uint32_t n = m.columns;
@@ -118,28 +159,33 @@ static void RotateEvenColumns(const Matrix& m, int down)
         // The row that leaves one end of the column comes back at the other.
         uint8_t* const leaving = down ? last : first;
         uint8_t* const arriving = down ? first : last;
+        XorKeyStreamAt(before, leaving, count);
         CopyEvenColumns(saved, leaving, count);
         if (down) {
-            for (uint8_t* row = last; row != first; row -= n) CopyEvenColumns(row, row - n, count);
+            for (uint8_t* row = last; row != first; row -= n) {
+                XorKeyStreamAt(before, row - n, count);
+                CopyEvenColumns(row, row - n, count);
+                XorKeyStreamAt(after, row, count);
+            }
         } else {
             for (uint8_t* row = first; row != last; row += n) CopyEvenColumns(row, row + n, count);
         }
         CopyEvenColumns(arriving, saved, count);
+        XorKeyStreamAt(after, arriving, count);
     }
 }
-
 #endif
 
 void TransposeColumns(uint8_t* buffer, uint32_t length, int32_t offset, int32_t rowParameter)
 {
     const Matrix m = MatrixFor(buffer, length, offset, rowParameter);
-    if (m.rows != 0) RotateEvenColumns(m, 1);
+    if (m.rows != 0) RotateEvenColumns(m, 1, nullptr, nullptr);
 }
 
 void UntransposeColumns(uint8_t* buffer, uint32_t length, int32_t offset, int32_t rowParameter)
 {
     const Matrix m = MatrixFor(buffer, length, offset, rowParameter);
-    if (m.rows != 0) RotateEvenColumns(m, 0);
+    if (m.rows != 0) RotateEvenColumns(m, 0, nullptr, nullptr);
 }
 
 #ifdef LUMISAFE_COMPACT
@@ -158,32 +204,32 @@ void UnchainXor(uint8_t* buffer, uint32_t length)
     for (uint32_t i = length; i-- > 1;) buffer[i] = static_cast<uint8_t>(buffer[i] ^ buffer[i - 1]);
 }
 #else
-static void XorBytes(uint8_t* dst, const uint8_t* src, uint32_t n)
-{
-    uint32_t i = 0;
-    for (; i + 8 <= n; i += 8) Store64(dst + i, Load64(dst + i) ^ Load64(src + i));
-    for (; i < n; ++i) dst[i] = static_cast<uint8_t>(dst[i] ^ src[i]);
-}
-
 // The key is laid out repeated over a stack block whose length is a whole
 // number of key periods, so the XOR runs a word at a time with the pattern
 // always starting at the key's first byte. Keys longer than the block are
 // XORed a period at a time straight from the key.
 enum : uint32_t { kKeyBlock = 2048 };
 
+// Returns the pattern for a payload of `length` bytes, in block or the key
+// itself, and its period.
+static const uint8_t* KeyPattern(const char* key, uint32_t keyLength, uint32_t length, uint8_t* block,
+                                 uint32_t* period)
+{
+    *period = keyLength;
+    if (keyLength > kKeyBlock / 2) return reinterpret_cast<const uint8_t*>(key);
+    *period = kKeyBlock / keyLength * keyLength;
+    // A short payload needs no more of the pattern than its own length.
+    const uint32_t fill = length < *period ? length : *period;
+    for (uint32_t i = 0; i < fill; ++i) block[i] = static_cast<uint8_t>(key[i % keyLength]);
+    return block;
+}
+
 void XorWithKey(uint8_t* start, uint32_t length, const char* key, uint32_t keyLength)
 {
     if (keyLength == 0) return;
-    const uint8_t* pattern = reinterpret_cast<const uint8_t*>(key);
     uint8_t block[kKeyBlock];
-    uint32_t period = keyLength;
-    if (keyLength <= kKeyBlock / 2) {
-        period = kKeyBlock / keyLength * keyLength;
-        // A short payload needs no more of the pattern than its own length.
-        const uint32_t fill = length < period ? length : period;
-        for (uint32_t i = 0; i < fill; ++i) block[i] = pattern[i % keyLength];
-        pattern = block;
-    }
+    uint32_t period;
+    const uint8_t* const pattern = KeyPattern(key, keyLength, length, block, &period);
     uint32_t done = 0;
     while (length - done >= period) {
         XorBytes(start + done, pattern, period);
@@ -223,69 +269,22 @@ int32_t KeyParameter(const char* key, uint32_t i)
 // rotation wrote it (step 2 follows step 1) or just before the rotation reads
 // it (step 6 precedes step 7), while the block is still in the cache.
 
-// The key laid over buffer[from..to), starting at `from` with its first byte.
-struct KeyStream {
-    uint8_t* buffer;
-    uint32_t from, to;
-    const uint8_t* pattern; // the key repeated, period bytes
-    uint32_t period;        // a whole number of key lengths
-};
-
-static void XorKeyStream(const KeyStream* k, uint32_t pos, uint32_t count)
-{
-    uint32_t end = pos + count;
-    if (pos < k->from) pos = k->from;
-    if (end > k->to) end = k->to;
-    if (pos >= end) return;
-    uint32_t phase = (pos - k->from) % k->period;
-    while (pos < end) {
-        const uint32_t n = end - pos < k->period - phase ? end - pos : k->period - phase;
-        XorBytes(k->buffer + pos, k->pattern + phase, n);
-        pos += n;
-        phase = 0;
-    }
-}
-
-// Rotates the even columns down by one row (TransposeColumns) and XORs the
-// key stream over the bytes it moves: `before` as each block is read,
-// `after` once it is written. Bytes outside the matrix get the XORs too.
-static void RotateDownKeyed(uint8_t* buffer, uint32_t length, const Matrix& m, const KeyStream* before,
-                            const KeyStream* after)
-{
-    const KeyStream* const k = before ? before : after;
-    const uint32_t start = static_cast<uint32_t>(m.base - buffer);
-    const uint32_t end = start + m.rows * m.columns;
-    XorKeyStream(k, 0, start);
-    XorKeyStream(k, end, length - end);
-    uint8_t saved[kColumnBlock];
-    const uint32_t n = m.columns;
-    for (uint32_t c0 = 0; c0 < n; c0 += kColumnBlock) {
-        const uint32_t count = n - c0 < kColumnBlock ? n - c0 : uint32_t{kColumnBlock};
-        uint8_t* const first = m.base + c0;
-        uint8_t* const last = first + static_cast<size_t>(m.rows - 1) * n;
-        if (before) XorKeyStream(before, static_cast<uint32_t>(last - buffer), count);
-        CopyEvenColumns(saved, last, count);
-        for (uint8_t* row = last; row != first; row -= n) {
-            if (before) XorKeyStream(before, static_cast<uint32_t>(row - n - buffer), count);
-            CopyEvenColumns(row, row - n, count);
-            if (after) XorKeyStream(after, static_cast<uint32_t>(row - buffer), count);
-        }
-        CopyEvenColumns(first, saved, count);
-        if (after) XorKeyStream(after, static_cast<uint32_t>(first - buffer), count);
-    }
-}
-
 // A key XOR over buffer[from..length) fused with the transposition beside it.
 static void TransposeAndXor(uint8_t* buffer, uint32_t length, int32_t offset, int32_t rowParameter,
                             const KeyStream* before, const KeyStream* after)
 {
     const Matrix m = MatrixFor(buffer, length, offset, rowParameter);
-    if (m.rows != 0) {
-        RotateDownKeyed(buffer, length, m, before, after);
+    const KeyStream* const k = before ? before : after;
+    if (m.rows == 0) {
+        XorKeyStream(k, 0, length);
         return;
     }
-    const KeyStream* const k = before ? before : after;
-    XorKeyStream(k, 0, length);
+    // The bytes outside the matrix do not move: only the XOR reaches them.
+    const uint32_t start = static_cast<uint32_t>(m.base - buffer);
+    const uint32_t end = start + m.rows * m.columns;
+    XorKeyStream(k, 0, start);
+    XorKeyStream(k, end, length - end);
+    RotateEvenColumns(m, 1, before, after);
 }
 
 int DecipherPayload(uint8_t* buffer, uint32_t length, const char* key, uint32_t keyLength)
@@ -294,12 +293,8 @@ int DecipherPayload(uint8_t* buffer, uint32_t length, const char* key, uint32_t 
     const int32_t k0 = KeyParameter(key, 0), k1 = KeyParameter(key, 1);
     const int32_t k2 = KeyParameter(key, 2), k3 = KeyParameter(key, 3);
     uint8_t block[kKeyBlock];
-    KeyStream ks = {buffer, 1, length, reinterpret_cast<const uint8_t*>(key), keyLength};
-    if (keyLength <= kKeyBlock / 2) {
-        ks.period = kKeyBlock / keyLength * keyLength;
-        for (uint32_t i = 0; i < ks.period; ++i) block[i] = static_cast<uint8_t>(key[i % keyLength]);
-        ks.pattern = block;
-    }
+    KeyStream ks = {buffer, 1, length, nullptr, 0};
+    ks.pattern = KeyPattern(key, keyLength, length, block, &ks.period);
     TransposeAndXor(buffer, length, k1, k3, nullptr, &ks);             // steps 1 and 2
     TransposeColumns(buffer, length, k0, k2);                          // step 3
     UnchainXor(buffer, length);                                        // step 4

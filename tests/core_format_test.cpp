@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cipher.h"
+#include "cipher_steps.h"
 #include "container_write.h"
 #include "integrity.h"
 #include "marker.h"
@@ -311,13 +312,7 @@ TEST(Cipher, DecodeStepsInOrder)
             const std::vector<uint8_t> plain = testdata::Random(length, length + kl);
             std::vector<uint8_t> a = plain, b = plain;
             ASSERT_TRUE(DecipherPayload(a.data(), length, k, kl));
-            TransposeColumns(b.data(), length, KeyParameter(k, 1), KeyParameter(k, 3));
-            XorWithKey(b.data() + 1, length - 1, k, kl);
-            TransposeColumns(b.data(), length, KeyParameter(k, 0), KeyParameter(k, 2));
-            UnchainXor(b.data(), length);
-            TransposeColumns(b.data(), length, 2, 2);
-            XorWithKey(b.data(), length, k, kl);
-            TransposeColumns(b.data(), length, 1, b[0]);
+            DecipherStepByStep(b.data(), length, k, kl);
             EXPECT_EQ(a, b) << "password length " << pw.size() << " payload " << length;
         }
     }
