@@ -1,14 +1,16 @@
 // Raw decompression of arbitrary blocks, through both the whole-block path
-// the decoder stub uses and the chunked path of the tool: they must agree,
-// stay inside their buffers and end.
+// the decoder stub uses and the chunked path of the tool, and through the
+// stub's compact build of the decoder: all must agree, stay inside their
+// buffers and end.
 #include <cstring>
 #include <vector>
 
 #include "bytes.h"
 #include "fuzz_common.h"
 #include "lzap.h"
+#include "lzap_compact.h"
 
-static LzapDecoder whole, chunked;
+static LzapDecoder whole, chunked, small;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -37,6 +39,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             out.insert(out.end(), chunk.begin(), chunk.begin() + n);
         }
     }
+    // The compact build must make the same dictionary and output.
+    std::vector<uint8_t> compactOut;
+    if (CompactLzapDecodeBegin(&small, input.data(), static_cast<uint32_t>(input.size()))) {
+        while (small.status == kLzapMore) {
+            const uint32_t n = CompactLzapDecodeSome(&small, chunk.data(), static_cast<uint32_t>(chunk.size()));
+            compactOut.insert(compactOut.end(), chunk.begin(), chunk.begin() + n);
+        }
+    }
+    FUZZ_CHECK(small.status == chunked.status);
+    FUZZ_CHECK(compactOut == out);
     FUZZ_CHECK((chunked.status == kLzapDone) == (ok == 1));
     if (ok) {
         FUZZ_CHECK(out == first);
