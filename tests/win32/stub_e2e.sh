@@ -73,6 +73,22 @@ run_exit() { # runs a Windows command line in the foreground, checks exit code 0
 
 
 # packf NAME DIR [tool options...]: packs $work/in/NAME (made by the caller)
+# decode_with_temp DIR: packs a small file, decodes it while the temporary
+# directory is DIR (set by the caller), checks that the decode copy went
+# there and that nothing is left behind.
+decode_with_temp() {
+  local temp="$1"
+  mkdir -p "$work/in"; printf 'tmp' > "$work/in/u.txt"
+  packf u.txt work
+  start_dialog 'C:\work\u.exe' '"u.txt" Decode'
+  ls "$temp" | grep -q '^DEC' || fail "the decode copy is not in the temporary directory $temp"
+  type_and_ok pw
+  rm -f "$c/work/u.txt"
+  wd save "$(hexof '"u.txt" Decode')" "$(hexof 'C:\work\u.txt')" 20000 >/dev/null
+  wait_file "$c/work/u.txt"; wait "$sfx_pid"
+  assert_clean
+}
+
 packf() {
   local name="$1" dir="$2"; shift 2
   mkdir -p "$c/$dir"
@@ -471,32 +487,14 @@ temp_japanese)   # a Japanese temporary directory (code page 932)
     printf '"TEMP"="C:\\\\%s"\r\n"TMP"="C:\\\\%s"\r\n' "$tdir" "$tdir"; } | iconv -f UTF-8 -t UTF-16 > "$c/temp.reg"
   wine regedit /S 'C:\temp.reg' >/dev/null 2>&1
   wineserver -k >/dev/null 2>&1 || true
-  temp="$c/$tdir"
-  mkdir -p "$work/in"; printf 'tmp' > "$work/in/u.txt"
-  packf u.txt work
-  start_dialog 'C:\work\u.exe' '"u.txt" Decode'
-  ls "$temp" | grep -q '^DEC' || fail "the decode copy is not in the Japanese temporary directory"
-  type_and_ok pw
-  rm -f "$c/work/u.txt"
-  wd save "$(hexof '"u.txt" Decode')" "$(hexof 'C:\work\u.txt')" 20000 >/dev/null
-  wait_file "$c/work/u.txt"; wait "$sfx_pid"
-  assert_clean
+  decode_with_temp "$c/$tdir"
   ;;
 temp_odd|temp_long)   # the temporary directory: odd characters, or so long that the cleanup command line passes 512 bytes
   if [ "$case_name" = temp_odd ]; then tdir='tmp 50% & ^x! (y)'; else tdir="$(printf 'L%.0s' $(seq 1 120))\\$(printf 'M%.0s' $(seq 1 115))"; fi
   mkdir -p "$c/$(echo "$tdir" | tr '\\' /)"
   for v in TEMP TMP; do wine reg add 'HKCU\Environment' /v $v /d "C:\\$tdir" /f >/dev/null 2>&1; done
   wineserver -k >/dev/null 2>&1 || true
-  temp="$c/$(echo "$tdir" | tr '\\' /)"
-  mkdir -p "$work/in"; printf 'tmp' > "$work/in/u.txt"
-  packf u.txt work
-  start_dialog 'C:\work\u.exe' '"u.txt" Decode'
-  ls "$temp" | grep -q '^DEC' || fail "the decode copy is not in the new temporary directory"
-  type_and_ok pw
-  rm -f "$c/work/u.txt"
-  wd save "$(hexof '"u.txt" Decode')" "$(hexof 'C:\work\u.txt')" 20000 >/dev/null
-  wait_file "$c/work/u.txt"; wait "$sfx_pid"
-  assert_clean
+  decode_with_temp "$c/$(echo "$tdir" | tr '\\' /)"
   ;;
 killed)   # the decode stage killed in the middle: the next run still works
   mkdir -p "$work/in"; printf 'k' > "$work/in/kk.txt"
