@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 int IsJapaneseMode()
 {
     return GetOEMCP() == 932;
@@ -10,7 +12,7 @@ int IsJapaneseMode()
 const char* Text(MessageId id)
 {
     const char* p = IsJapaneseMode() ? kJapaneseTexts : kEnglishTexts;
-    for (int i = 0; i < id; ++i) p += lstrlenA(p) + 1;
+    for (int i = 0; i < id; ++i) p += std::strlen(p) + 1;
     return p;
 }
 
