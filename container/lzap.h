@@ -53,12 +53,17 @@ struct LzapEntry {
     uint8_t padding[2];
 };
 
-// The whole decoder state; large (about 72 KB), so the stub keeps one static
+// The whole decoder state; large (about 200 KB), so the stub keeps one static
 // instance and tools may allocate one per thread.
 struct LzapDecoder {
-    LzapEntry entry[kLzapEntries];
-    uint64_t literalChildren[256][4]; // per literal: which bytes have a child
-    uint32_t head, tail;
+    // Entry kLzapNone closes the recency list into a ring: its `older` is the
+    // head and its `newer` the tail. Its sibling fields take the writes meant
+    // for a missing neighbour, so no link operation tests for the ends.
+    LzapEntry entry[kLzapEntries + 1];
+    // The child of each literal by byte (0: none). A literal may have
+    // hundreds of children, too many to walk; row 256 takes the writes for
+    // entries whose parent is not a literal. Unused by the compact build.
+    uint16_t literalChild[kLzapFirstCode + 1][256];
     uint32_t nextFree, width, capacity;
     const uint8_t* input;
     uint32_t inputSize, inputPos;
@@ -70,6 +75,17 @@ struct LzapDecoder {
     int status;
     int busy;
 };
+
+// The ends of the recency list, kLzapNone when it is empty.
+inline uint32_t LzapHead(const LzapDecoder* d)
+{
+    return d->entry[kLzapNone].older;
+}
+
+inline uint32_t LzapTail(const LzapDecoder* d)
+{
+    return d->entry[kLzapNone].newer;
+}
 
 // Nonzero when a block begins with the magic and is long enough to hold the
 // output size. Shorter blocks count as stored records.

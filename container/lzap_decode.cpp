@@ -13,78 +13,76 @@ int LzapHasHeader(const uint8_t* block, uint32_t size)
 
 // --- recency list -----------------------------------------------------------
 
+// The list is a ring through entry kLzapNone (see LzapDecoder): a new head
+// goes behind that entry.
 static void Unlink(LzapDecoder* d, const LzapEntry* x)
 {
-    const uint32_t a = x->newer, b = x->older;
-    if (a != kLzapNone) d->entry[a].older = static_cast<uint16_t>(b); else d->head = b;
-    if (b != kLzapNone) d->entry[b].newer = static_cast<uint16_t>(a); else d->tail = a;
+    d->entry[x->newer].older = x->older;
+    d->entry[x->older].newer = x->newer;
 }
 
-static void PushHead(LzapDecoder* d, LzapEntry* x, uint32_t e)
+// Places entry e directly behind `at`: behind a node of 256 or above, or at
+// the head when `at` is kLzapNone.
+static void InsertBehind(LzapDecoder* d, uint32_t at, LzapEntry* x, uint32_t e)
 {
-    x->newer = kLzapNone;
-    x->older = static_cast<uint16_t>(d->head);
-    if (d->head != kLzapNone) d->entry[d->head].newer = static_cast<uint16_t>(e); else d->tail = e;
-    d->head = e;
-}
-
-static void InsertBehind(LzapDecoder* d, uint32_t node, LzapEntry* x, uint32_t e)
-{
-    LzapEntry* n = &d->entry[node];
+    LzapEntry* n = &d->entry[at];
     const uint32_t b = n->older;
-    x->newer = static_cast<uint16_t>(node);
+    x->newer = static_cast<uint16_t>(at);
     x->older = static_cast<uint16_t>(b);
+    d->entry[b].newer = static_cast<uint16_t>(e);
     n->older = static_cast<uint16_t>(e);
-    if (b != kLzapNone) d->entry[b].newer = static_cast<uint16_t>(e); else d->tail = e;
+}
+
+// Where a new child of `node` goes in the list: right behind it, or at the
+// head when node is a literal (literals are not in the list).
+static uint32_t ListAnchor(uint32_t node)
+{
+    return node >= kLzapFirstCode ? node : kLzapNone;
 }
 
 // --- child lists ------------------------------------------------------------
 
-#ifndef LUMISAFE_COMPACT
-static int HasLiteralChild(const LzapDecoder* d, uint32_t literal, uint8_t b)
-{
-    return static_cast<int>((d->literalChildren[literal][b >> 6] >> (b & 63)) & 1);
-}
-
-static void MarkLiteralChild(LzapDecoder* d, uint32_t literal, uint8_t b, int present)
-{
-    const uint64_t bit = 1ull << (b & 63);
-    if (present) d->literalChildren[literal][b >> 6] |= bit; else d->literalChildren[literal][b >> 6] &= ~bit;
-}
-
-#endif
-
 static uint32_t FindChild(const LzapDecoder* d, uint32_t node, uint8_t b)
 {
-    // A literal may have hundreds of children; most look-ups find none.
 #ifndef LUMISAFE_COMPACT
-    if (node < kLzapFirstCode && !HasLiteralChild(d, node, b)) return kLzapNone;
+    if (node < kLzapFirstCode) {
+        const uint32_t c = d->literalChild[node][b];
+        return c ? c : kLzapNone;
+    }
 #endif
     uint32_t c = d->entry[node].firstChild;
     while (c != kLzapNone && d->entry[c].byte != b) c = d->entry[c].nextSibling;
     return c;
 }
 
+#ifndef LUMISAFE_COMPACT
+static uint16_t* LiteralChildSlot(LzapDecoder* d, uint32_t parent, uint8_t b)
+{
+    return &d->literalChild[parent < kLzapFirstCode ? parent : kLzapFirstCode][b];
+}
+#endif
+
 static void AddChild(LzapDecoder* d, uint32_t node, LzapEntry* x, uint32_t e)
 {
-    const uint32_t first = d->entry[node].firstChild;
+    LzapEntry* n = &d->entry[node];
+    const uint32_t first = n->firstChild;
     x->prevSibling = kLzapNone;
     x->nextSibling = static_cast<uint16_t>(first);
-    if (first != kLzapNone) d->entry[first].prevSibling = static_cast<uint16_t>(e);
-    d->entry[node].firstChild = static_cast<uint16_t>(e);
+    d->entry[first].prevSibling = static_cast<uint16_t>(e);
+    n->firstChild = static_cast<uint16_t>(e);
 #ifndef LUMISAFE_COMPACT
-    if (node < kLzapFirstCode) MarkLiteralChild(d, node, x->byte, 1);
+    *LiteralChildSlot(d, node, x->byte) = static_cast<uint16_t>(e);
 #endif
 }
 
 static void RemoveChild(LzapDecoder* d, const LzapEntry* x)
 {
     const uint32_t a = x->prevSibling, b = x->nextSibling;
-    if (a != kLzapNone) d->entry[a].nextSibling = static_cast<uint16_t>(b);
-    else d->entry[x->parent].firstChild = static_cast<uint16_t>(b);
-    if (b != kLzapNone) d->entry[b].prevSibling = static_cast<uint16_t>(a);
+    uint16_t* const link = a != kLzapNone ? &d->entry[a].nextSibling : &d->entry[x->parent].firstChild;
+    *link = static_cast<uint16_t>(b);
+    d->entry[b].prevSibling = static_cast<uint16_t>(a);
 #ifndef LUMISAFE_COMPACT
-    if (x->parent < kLzapFirstCode) MarkLiteralChild(d, x->parent, x->byte, 0);
+    *LiteralChildSlot(d, x->parent, x->byte) = 0;
 #endif
 }
 
@@ -100,9 +98,9 @@ static void ResetDictionary(LzapDecoder* d)
         x->firstChild = kLzapNone;
     }
 #ifndef LUMISAFE_COMPACT
-    std::memset(d->literalChildren, 0, sizeof d->literalChildren);
+    std::memset(d->literalChild, 0, sizeof d->literalChild);
 #endif
-    d->head = d->tail = kLzapNone;
+    d->entry[kLzapNone].newer = d->entry[kLzapNone].older = kLzapNone;
     d->nextFree = kLzapFirstCode;
     d->width = 1;
     d->capacity = 2;
@@ -111,54 +109,56 @@ static void ResetDictionary(LzapDecoder* d)
 #ifndef LUMISAFE_COMPACT
 // The usual case once the table is full: the c new entries are the c least
 // recently used ones, and they form one chain below node. Taking them all
-// first and linking the chain in one go gives the same table as taking them
-// one by one, provided node is not among them (then the one-by-one rule stops
-// early, and the caller's loop handles it).
-static int AppendReused(LzapDecoder* d, uint32_t node, const uint8_t* s, uint32_t c)
+// and linking the chain in one go gives the same table as taking them one by
+// one, provided node is not among them; the caller makes sure of that.
+// Unlinking an entry from its old parent never touches an entry taken before
+// it: a parent is always newer than its children, and each taken entry has
+// left its sibling list before the next one leaves.
+static void AppendReused(LzapDecoder* d, uint32_t node, const uint8_t* s, uint32_t c)
 {
-    uint16_t taken[kLzapMaxString];
-    uint32_t t = d->tail;
+    LzapEntry* const ring = &d->entry[kLzapNone];
+    const uint32_t anchor = ListAnchor(node);
+    const uint32_t first = ring->newer;
+    uint32_t t = first, parent = node, newer = anchor;
+    uint32_t length = d->entry[node].length;
+    LzapEntry* x = nullptr;
     for (uint32_t j = 0; j < c; ++j) {
-        if (t == node || t == kLzapNone) return 0;
-        taken[j] = static_cast<uint16_t>(t);
-        t = d->entry[t].newer;
-    }
-    // t is now the newest entry left behind: it becomes the tail.
-    if (t == kLzapNone) return 0;
-    d->entry[t].older = kLzapNone;
-    d->tail = t;
-    for (uint32_t j = 0; j < c; ++j) RemoveChild(d, &d->entry[taken[j]]);
-    LzapEntry* const n = &d->entry[node];
-    const uint32_t first = taken[0], last = taken[c - 1];
-    uint32_t parent = node;
-    uint32_t length = n->length;
-    for (uint32_t j = 0; j < c; ++j) {
-        LzapEntry* x = &d->entry[taken[j]];
+        x = &d->entry[t];
+        // The next entry to take is the one in front of this one.
+        const uint32_t next = x->newer;
+        RemoveChild(d, x);
         x->byte = s[j];
         x->parent = static_cast<uint16_t>(parent);
         x->length = static_cast<uint8_t>(++length);
-        x->firstChild = j + 1 < c ? taken[j + 1] : static_cast<uint16_t>(kLzapNone);
+        x->firstChild = static_cast<uint16_t>(next);
         x->nextSibling = x->prevSibling = kLzapNone;
-        x->newer = static_cast<uint16_t>(parent);
-        x->older = j + 1 < c ? taken[j + 1] : static_cast<uint16_t>(kLzapNone);
-        parent = taken[j];
+        x->newer = static_cast<uint16_t>(newer);
+        x->older = static_cast<uint16_t>(next);
+        parent = newer = t;
+        t = next;
     }
-    // The chain's first entry joins node's children.
+    // t, the newest entry left behind, becomes the tail.
+    const uint32_t last = parent;
+    d->entry[t].older = kLzapNone;
+    ring->newer = static_cast<uint16_t>(t);
+    x->firstChild = kLzapNone;
+    // The chain's first entry joins node's children, and the chain stands
+    // right behind node, or at the head below a literal.
     LzapEntry* const f = &d->entry[first];
     AddChild(d, node, f, first);
-    // The chain stands right behind node, or at the head below a literal.
-    LzapEntry* const l = &d->entry[last];
-    uint32_t behind;
-    if (node >= kLzapFirstCode) {
-        behind = n->older;
-        n->older = static_cast<uint16_t>(first);
-    } else {
-        f->newer = kLzapNone;
-        behind = d->head;
-        d->head = first;
-    }
-    l->older = static_cast<uint16_t>(behind);
-    if (behind != kLzapNone) d->entry[behind].newer = static_cast<uint16_t>(last); else d->tail = last;
+    LzapEntry* const a = &d->entry[anchor];
+    const uint32_t behind = a->older;
+    x->older = static_cast<uint16_t>(behind);
+    d->entry[behind].newer = static_cast<uint16_t>(last);
+    a->older = static_cast<uint16_t>(first);
+}
+
+// Nonzero when none of the c least recently used entries is node.
+static int TailClearOf(const LzapDecoder* d, uint32_t node, uint32_t c)
+{
+    uint32_t t = LzapTail(d);
+    for (uint32_t j = 0; j < c; ++j, t = d->entry[t].newer)
+        if (t == node || t == kLzapNone) return 0;
     return 1;
 }
 #endif
@@ -182,14 +182,19 @@ static void UpdateDictionary(LzapDecoder* d, const uint8_t* s, uint32_t m)
         node = child;
     }
 #ifndef LUMISAFE_COMPACT
-    if (i < end && d->nextFree == kLzapEntries && AppendReused(d, node, s + i, end - i)) return;
+    // With no prefix found, node is the previous code, which the last symbol
+    // moved to the head: thousands of entries from the tail.
+    if (i < end && d->nextFree == kLzapEntries && (i == 0 || TailClearOf(d, node, end - i))) {
+        AppendReused(d, node, s + i, end - i);
+        return;
+    }
 #endif
     for (; i < end; ++i) {
         uint32_t e;
         if (d->nextFree < kLzapEntries) {
             e = d->nextFree++;
         } else {
-            e = d->tail;
+            e = LzapTail(d);
             if (e == node) return;
             const LzapEntry* old = &d->entry[e];
             Unlink(d, old);
@@ -201,7 +206,7 @@ static void UpdateDictionary(LzapDecoder* d, const uint8_t* s, uint32_t m)
         x->length = static_cast<uint8_t>(d->entry[node].length + 1);
         x->firstChild = kLzapNone;
         AddChild(d, node, x, e);
-        if (node >= kLzapFirstCode) InsertBehind(d, node, x, e); else PushHead(d, x, e);
+        InsertBehind(d, ListAnchor(node), x, e);
         node = e;
     }
 }
@@ -217,9 +222,9 @@ static uint32_t EmitString(LzapDecoder* d, uint32_t code, uint8_t* dst)
     // One entry at a time: the same order, in less code.
     while (e >= kLzapFirstCode) {
         LzapEntry* x = &d->entry[e];
-        if (e != d->head) {
+        if (e != LzapHead(d)) {
             Unlink(d, x);
-            PushHead(d, x, e);
+            InsertBehind(d, kLzapNone, x, e);
         }
         dst[--pos] = x->byte;
         e = x->parent;
@@ -238,15 +243,17 @@ static uint32_t EmitString(LzapDecoder* d, uint32_t code, uint8_t* dst)
             dst[--pos] = x->byte;
             p = x->parent;
         }
-        if (e != d->head) {
-            LzapEntry* bot = &d->entry[bottom];
+        if (e != LzapHead(d)) {
+            LzapEntry* const bot = &d->entry[bottom];
+            LzapEntry* const ring = &d->entry[kLzapNone];
             const uint32_t a = x->newer, b = bot->older;
             d->entry[a].older = static_cast<uint16_t>(b);
-            if (b != kLzapNone) d->entry[b].newer = static_cast<uint16_t>(a); else d->tail = a;
+            d->entry[b].newer = static_cast<uint16_t>(a);
+            const uint32_t h = ring->older;
             x->newer = kLzapNone;
-            bot->older = static_cast<uint16_t>(d->head);
-            d->entry[d->head].newer = static_cast<uint16_t>(bottom);
-            d->head = e;
+            bot->older = static_cast<uint16_t>(h);
+            d->entry[h].newer = static_cast<uint16_t>(bottom);
+            ring->older = static_cast<uint16_t>(e);
         }
         e = p;
     }
@@ -284,12 +291,10 @@ static void Refill(LzapDecoder* d)
     }
 }
 
-static uint32_t TakeBits(LzapDecoder* d, uint32_t k)
+static void DropBits(LzapDecoder* d, uint32_t k)
 {
-    const uint32_t v = static_cast<uint32_t>(d->bits >> (64 - k));
     d->bits <<= k;
     d->bitCount -= k;
-    return v;
 }
 
 // --- decoding ---------------------------------------------------------------
@@ -330,16 +335,17 @@ uint32_t LzapDecodeSome(LzapDecoder* d, uint8_t* out, uint32_t capacity)
             ++d->width;
         }
         Refill(d);
-        uint32_t code;
-        if (TakeBits(d, 1) == 0) {
-            code = TakeBits(d, 8);
-        } else {
-            const uint32_t index = TakeBits(d, d->width);
-            if (index >= d->nextFree - kLzapFirstCode) {
-                d->status = kLzapDamaged;
-                break;
-            }
-            code = index + kLzapFirstCode;
+        // Flag 0: a literal in the next 8 bits; flag 1: an index of `width`
+        // bits. Both are read from the reservoir and one is kept.
+        const uint32_t flag = static_cast<uint32_t>(d->bits >> 63);
+        const uint32_t literal = static_cast<uint32_t>(d->bits >> 55) & 0xFFu;
+        const uint32_t index = static_cast<uint32_t>((d->bits << 1) >> (64 - d->width));
+        const uint32_t code = flag ? index + kLzapFirstCode : literal;
+        DropBits(d, flag ? d->width + 1 : 9);
+        // An index not yet assigned; a literal is always below nextFree.
+        if (code >= d->nextFree) {
+            d->status = kLzapDamaged;
+            break;
         }
         uint8_t* const s = out + written;
         const uint32_t m = EmitString(d, code, s);

@@ -65,11 +65,11 @@ TEST(Lzap, WorkedExampleDictionaryState)
     ASSERT_EQ(DecodeBlock(kEightA, &out, &d), 1);
     // 256 = aa, 257 = aaa, 258 = aaaa, 259 = aaaaa; the list runs 256..259.
     EXPECT_EQ(d.nextFree, 260u);
-    EXPECT_EQ(d.head, 256u);
+    EXPECT_EQ(LzapHead(&d), 256u);
     EXPECT_EQ(d.entry[256].older, 257);
     EXPECT_EQ(d.entry[257].older, 258);
     EXPECT_EQ(d.entry[258].older, 259);
-    EXPECT_EQ(d.tail, 259u);
+    EXPECT_EQ(LzapTail(&d), 259u);
     EXPECT_EQ(d.entry[259].length, 5);
 }
 
@@ -112,11 +112,18 @@ TEST(Lzap, DictionaryRecyclesAndStringsStayWithinLimit)
 
     ASSERT_EQ(DecodeBlock(Compress(testdata::Text(1 << 20)), &out, &d), 1);
     EXPECT_EQ(d.nextFree, 4096u);
-    // The recency list holds every assigned entry and its tail has no children.
+    // The recency list holds every assigned entry, each linked both ways and
+    // behind its parent, so its tail has no children.
     uint32_t count = 0;
-    for (uint32_t e = d.head; e != kLzapNone; e = d.entry[e].older) ++count;
+    std::vector<int> seen(kLzapEntries, -1);
+    for (uint32_t e = LzapHead(&d), newer = kLzapNone; e != kLzapNone; newer = e, e = d.entry[e].older) {
+        ASSERT_EQ(d.entry[e].newer, newer) << e;
+        const uint32_t p = d.entry[e].parent;
+        if (p >= kLzapFirstCode) EXPECT_GE(seen[p], 0) << "entry " << e << " stands before its parent " << p;
+        seen[e] = static_cast<int>(count++);
+    }
     EXPECT_EQ(count, 3840u);
-    EXPECT_EQ(d.entry[d.tail].firstChild, kLzapNone);
+    EXPECT_EQ(d.entry[LzapTail(&d)].firstChild, kLzapNone);
 }
 
 TEST(Lzap, StreamingMatchesWholeBlock)
