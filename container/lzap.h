@@ -53,9 +53,9 @@ struct LzapEntry {
     uint8_t padding[2];
 };
 
-// The whole decoder state; large (about 200 KB), so the stub keeps one static
-// instance and tools may allocate one per thread.
-struct LzapDecoder {
+// The dictionary, its recency list and the code width: everything the
+// decoder and the encoder must keep identical.
+struct LzapDictionary {
     // Entry kLzapNone closes the recency list into a ring: its `older` is the
     // head and its `newer` the tail. Its sibling fields take the writes meant
     // for a missing neighbour, so no link operation tests for the ends.
@@ -65,24 +65,30 @@ struct LzapDecoder {
     // entries whose parent is not a literal. Unused by the compact build.
     uint16_t literalChild[kLzapFirstCode + 1][256];
     uint32_t nextFree, width, capacity;
+    uint32_t prevCode, prevLength; // the symbol before, which the next extends
+};
+
+// The whole decoder state; large (about 200 KB), so the stub keeps one static
+// instance and tools may allocate one per thread.
+struct LzapDecoder {
+    LzapDictionary dict;
     const uint8_t* input;
     uint32_t inputSize, inputPos;
     uint64_t bits;      // bit reservoir, next bit at the top
     uint32_t bitCount;  // valid bits in the reservoir
     uint32_t outputSize;  // declared size S
     uint32_t outputCount; // bytes produced so far
-    uint32_t prevCode, prevLength;
     int status;
     int busy;
 };
 
 // The ends of the recency list, kLzapNone when it is empty.
-inline uint32_t LzapHead(const LzapDecoder* d)
+inline uint32_t LzapHead(const LzapDictionary* d)
 {
     return d->entry[kLzapNone].older;
 }
 
-inline uint32_t LzapTail(const LzapDecoder* d)
+inline uint32_t LzapTail(const LzapDictionary* d)
 {
     return d->entry[kLzapNone].newer;
 }

@@ -64,13 +64,13 @@ TEST(Lzap, WorkedExampleDictionaryState)
     Bytes out;
     ASSERT_EQ(DecodeBlock(kEightA, &out, &d), 1);
     // 256 = aa, 257 = aaa, 258 = aaaa, 259 = aaaaa; the list runs 256..259.
-    EXPECT_EQ(d.nextFree, 260u);
-    EXPECT_EQ(LzapHead(&d), 256u);
-    EXPECT_EQ(d.entry[256].older, 257);
-    EXPECT_EQ(d.entry[257].older, 258);
-    EXPECT_EQ(d.entry[258].older, 259);
-    EXPECT_EQ(LzapTail(&d), 259u);
-    EXPECT_EQ(d.entry[259].length, 5);
+    EXPECT_EQ(d.dict.nextFree, 260u);
+    EXPECT_EQ(LzapHead(&d.dict), 256u);
+    EXPECT_EQ(d.dict.entry[256].older, 257);
+    EXPECT_EQ(d.dict.entry[257].older, 258);
+    EXPECT_EQ(d.dict.entry[258].older, 259);
+    EXPECT_EQ(LzapTail(&d.dict), 259u);
+    EXPECT_EQ(d.dict.entry[259].length, 5);
 }
 
 TEST(Lzap, RoundTrips)
@@ -107,23 +107,23 @@ TEST(Lzap, DictionaryRecyclesAndStringsStayWithinLimit)
     Bytes out;
     ASSERT_EQ(DecodeBlock(Compress(Bytes(100000, 'a')), &out, &d), 1);
     int longest = 0;
-    for (uint32_t e = 256; e < d.nextFree; ++e) longest = std::max<int>(longest, d.entry[e].length);
+    for (uint32_t e = 256; e < d.dict.nextFree; ++e) longest = std::max<int>(longest, d.dict.entry[e].length);
     EXPECT_EQ(longest, 128);
 
     ASSERT_EQ(DecodeBlock(Compress(testdata::Text(1 << 20)), &out, &d), 1);
-    EXPECT_EQ(d.nextFree, 4096u);
+    EXPECT_EQ(d.dict.nextFree, 4096u);
     // The recency list holds every assigned entry, each linked both ways and
     // behind its parent, so its tail has no children.
     uint32_t count = 0;
     std::vector<int> seen(kLzapEntries, -1);
-    for (uint32_t e = LzapHead(&d), newer = kLzapNone; e != kLzapNone; newer = e, e = d.entry[e].older) {
-        ASSERT_EQ(d.entry[e].newer, newer) << e;
-        const uint32_t p = d.entry[e].parent;
+    for (uint32_t e = LzapHead(&d.dict), newer = kLzapNone; e != kLzapNone; newer = e, e = d.dict.entry[e].older) {
+        ASSERT_EQ(d.dict.entry[e].newer, newer) << e;
+        const uint32_t p = d.dict.entry[e].parent;
         if (p >= kLzapFirstCode) EXPECT_GE(seen[p], 0) << "entry " << e << " stands before its parent " << p;
         seen[e] = static_cast<int>(count++);
     }
     EXPECT_EQ(count, 3840u);
-    EXPECT_EQ(d.entry[LzapTail(&d)].firstChild, kLzapNone);
+    EXPECT_EQ(d.dict.entry[LzapTail(&d.dict)].firstChild, kLzapNone);
 }
 
 TEST(Lzap, StreamingMatchesWholeBlock)
