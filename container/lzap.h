@@ -56,14 +56,15 @@ struct LzapEntry {
 // The dictionary, its recency list and the code width: everything the
 // decoder and the encoder must keep identical.
 struct LzapDictionary {
-    // Entry kLzapNone closes the recency list into a ring: its `older` is the
-    // head and its `newer` the tail. Its sibling fields take the writes meant
-    // for a missing neighbour, so no link operation tests for the ends.
+    // Entry kLzapNone takes the writes meant for a missing sibling, so
+    // linking and unlinking a child needs no test for the ends of its list
+    // (a test that follows no pattern, and so costs more than the write).
     LzapEntry entry[kLzapEntries + 1];
     // The child of each literal by byte (0: none). A literal may have
     // hundreds of children, too many to walk; row 256 takes the writes for
     // entries whose parent is not a literal. Unused by the compact build.
     uint16_t literalChild[kLzapFirstCode + 1][256];
+    uint32_t head, tail; // recency list: most and least recently used
     uint32_t nextFree, width, capacity;
     uint32_t prevCode, prevLength; // the symbol before, which the next extends
 };
@@ -81,17 +82,6 @@ struct LzapDecoder {
     int status;
     int busy;
 };
-
-// The ends of the recency list, kLzapNone when it is empty.
-inline uint32_t LzapHead(const LzapDictionary* d)
-{
-    return d->entry[kLzapNone].older;
-}
-
-inline uint32_t LzapTail(const LzapDictionary* d)
-{
-    return d->entry[kLzapNone].newer;
-}
 
 // Nonzero when a block begins with the magic and is long enough to hold the
 // output size. Shorter blocks count as stored records.

@@ -10,24 +10,30 @@
 
 // --- recency list -----------------------------------------------------------
 
-// The list is a ring through entry kLzapNone (see LzapDecoder): a new head
-// goes behind that entry.
 static inline void Unlink(LzapDictionary* d, const LzapEntry* x)
 {
-    d->entry[x->newer].older = x->older;
-    d->entry[x->older].newer = x->newer;
+    const uint32_t a = x->newer, b = x->older;
+    if (a != kLzapNone) d->entry[a].older = static_cast<uint16_t>(b); else d->head = b;
+    if (b != kLzapNone) d->entry[b].newer = static_cast<uint16_t>(a); else d->tail = a;
 }
 
 // Places entry e directly behind `at`: behind a node of 256 or above, or at
 // the head when `at` is kLzapNone.
 static inline void InsertBehind(LzapDictionary* d, uint32_t at, LzapEntry* x, uint32_t e)
 {
+    if (at == kLzapNone) {
+        x->newer = kLzapNone;
+        x->older = static_cast<uint16_t>(d->head);
+        if (d->head != kLzapNone) d->entry[d->head].newer = static_cast<uint16_t>(e); else d->tail = e;
+        d->head = e;
+        return;
+    }
     LzapEntry* n = &d->entry[at];
     const uint32_t b = n->older;
     x->newer = static_cast<uint16_t>(at);
     x->older = static_cast<uint16_t>(b);
-    d->entry[b].newer = static_cast<uint16_t>(e);
     n->older = static_cast<uint16_t>(e);
+    if (b != kLzapNone) d->entry[b].newer = static_cast<uint16_t>(e); else d->tail = e;
 }
 
 // Where a new child of `node` goes in the list: right behind it, or at the
@@ -97,7 +103,7 @@ static inline void ResetDictionary(LzapDictionary* d)
 #ifndef LUMISAFE_COMPACT
     std::memset(d->literalChild, 0, sizeof d->literalChild);
 #endif
-    d->entry[kLzapNone].newer = d->entry[kLzapNone].older = kLzapNone;
+    d->head = d->tail = kLzapNone;
     d->nextFree = kLzapFirstCode;
     d->width = 1;
     d->capacity = 2;
@@ -125,9 +131,8 @@ static inline void WidenCodes(LzapDictionary* d)
 // left its sibling list before the next one leaves.
 static inline void AppendReused(LzapDictionary* d, uint32_t node, const uint8_t* s, uint32_t c)
 {
-    LzapEntry* const ring = &d->entry[kLzapNone];
     const uint32_t anchor = ListAnchor(node);
-    const uint32_t first = ring->newer;
+    const uint32_t first = d->tail;
     uint32_t t = first, parent = node, newer = anchor;
     uint32_t length = d->entry[node].length;
     LzapEntry* x = nullptr;
@@ -149,23 +154,29 @@ static inline void AppendReused(LzapDictionary* d, uint32_t node, const uint8_t*
     // t, the newest entry left behind, becomes the tail.
     const uint32_t last = parent;
     d->entry[t].older = kLzapNone;
-    ring->newer = static_cast<uint16_t>(t);
+    d->tail = t;
     x->firstChild = kLzapNone;
     // The chain's first entry joins node's children, and the chain stands
     // right behind node, or at the head below a literal.
     LzapEntry* const f = &d->entry[first];
     AddChild(d, node, f, first);
-    LzapEntry* const a = &d->entry[anchor];
-    const uint32_t behind = a->older;
+    uint32_t behind;
+    if (anchor != kLzapNone) {
+        LzapEntry* const a = &d->entry[anchor];
+        behind = a->older;
+        a->older = static_cast<uint16_t>(first);
+    } else {
+        behind = d->head;
+        d->head = first;
+    }
     x->older = static_cast<uint16_t>(behind);
-    d->entry[behind].newer = static_cast<uint16_t>(last);
-    a->older = static_cast<uint16_t>(first);
+    if (behind != kLzapNone) d->entry[behind].newer = static_cast<uint16_t>(last); else d->tail = last;
 }
 
 // Nonzero when none of the c least recently used entries is node.
 static inline int TailClearOf(const LzapDictionary* d, uint32_t node, uint32_t c)
 {
-    uint32_t t = LzapTail(d);
+    uint32_t t = d->tail;
     for (uint32_t j = 0; j < c; ++j, t = d->entry[t].newer)
         if (t == node || t == kLzapNone) return 0;
     return 1;
@@ -203,7 +214,7 @@ static inline void ExtendPrevious(LzapDictionary* d, const uint8_t* s, uint32_t 
         if (d->nextFree < kLzapEntries) {
             e = d->nextFree++;
         } else {
-            e = LzapTail(d);
+            e = d->tail;
             if (e == node) return;
             const LzapEntry* old = &d->entry[e];
             Unlink(d, old);
@@ -240,7 +251,7 @@ static inline uint32_t EmitString(LzapDictionary* d, uint32_t code, uint8_t* dst
     // One entry at a time: the same order, in less code.
     while (e >= kLzapFirstCode) {
         LzapEntry* x = &d->entry[e];
-        if (e != LzapHead(d)) {
+        if (e != d->head) {
             Unlink(d, x);
             InsertBehind(d, kLzapNone, x, e);
         }
@@ -261,17 +272,15 @@ static inline uint32_t EmitString(LzapDictionary* d, uint32_t code, uint8_t* dst
             dst[--pos] = x->byte;
             p = x->parent;
         }
-        if (e != LzapHead(d)) {
-            LzapEntry* const bot = &d->entry[bottom];
-            LzapEntry* const ring = &d->entry[kLzapNone];
+        if (e != d->head) {
+            LzapEntry* bot = &d->entry[bottom];
             const uint32_t a = x->newer, b = bot->older;
             d->entry[a].older = static_cast<uint16_t>(b);
-            d->entry[b].newer = static_cast<uint16_t>(a);
-            const uint32_t h = ring->older;
+            if (b != kLzapNone) d->entry[b].newer = static_cast<uint16_t>(a); else d->tail = a;
             x->newer = kLzapNone;
-            bot->older = static_cast<uint16_t>(h);
-            d->entry[h].newer = static_cast<uint16_t>(bottom);
-            ring->older = static_cast<uint16_t>(e);
+            bot->older = static_cast<uint16_t>(d->head);
+            d->entry[d->head].newer = static_cast<uint16_t>(bottom);
+            d->head = e;
         }
         e = p;
     }

@@ -65,11 +65,11 @@ TEST(Lzap, WorkedExampleDictionaryState)
     ASSERT_EQ(DecodeBlock(kEightA, &out, &d), 1);
     // 256 = aa, 257 = aaa, 258 = aaaa, 259 = aaaaa; the list runs 256..259.
     EXPECT_EQ(d.dict.nextFree, 260u);
-    EXPECT_EQ(LzapHead(&d.dict), 256u);
+    EXPECT_EQ(d.dict.head, 256u);
     EXPECT_EQ(d.dict.entry[256].older, 257);
     EXPECT_EQ(d.dict.entry[257].older, 258);
     EXPECT_EQ(d.dict.entry[258].older, 259);
-    EXPECT_EQ(LzapTail(&d.dict), 259u);
+    EXPECT_EQ(d.dict.tail, 259u);
     EXPECT_EQ(d.dict.entry[259].length, 5);
 }
 
@@ -116,14 +116,14 @@ TEST(Lzap, DictionaryRecyclesAndStringsStayWithinLimit)
     // behind its parent, so its tail has no children.
     uint32_t count = 0;
     std::vector<int> seen(kLzapEntries, -1);
-    for (uint32_t e = LzapHead(&d.dict), newer = kLzapNone; e != kLzapNone; newer = e, e = d.dict.entry[e].older) {
+    for (uint32_t e = d.dict.head, newer = kLzapNone; e != kLzapNone; newer = e, e = d.dict.entry[e].older) {
         ASSERT_EQ(d.dict.entry[e].newer, newer) << e;
         const uint32_t p = d.dict.entry[e].parent;
         if (p >= kLzapFirstCode) EXPECT_GE(seen[p], 0) << "entry " << e << " stands before its parent " << p;
         seen[e] = static_cast<int>(count++);
     }
     EXPECT_EQ(count, 3840u);
-    EXPECT_EQ(d.dict.entry[LzapTail(&d.dict)].firstChild, kLzapNone);
+    EXPECT_EQ(d.dict.entry[d.dict.tail].firstChild, kLzapNone);
 }
 
 TEST(Lzap, StreamingMatchesWholeBlock)
