@@ -61,9 +61,9 @@ struct LzapDictionary {
     // (a test that follows no pattern, and so costs more than the write).
     LzapEntry entry[kLzapEntries + 1];
     // The child of each literal by byte (0: none). A literal may have
-    // hundreds of children, too many to walk; row 256 takes the writes for
-    // entries whose parent is not a literal. Unused by the compact build.
-    uint16_t literalChild[kLzapFirstCode + 1][256];
+    // hundreds of children, too many to walk, so outside the compact build
+    // a literal's children are found, added and removed only here.
+    uint16_t literalChild[kLzapFirstCode][256];
     uint32_t head, tail; // recency list: most and least recently used
     uint32_t nextFree, width, capacity;
     uint32_t prevCode, prevLength; // the symbol before, which the next extends

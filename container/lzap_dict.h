@@ -58,35 +58,35 @@ static inline uint32_t FindChild(const LzapDictionary* d, uint32_t node, uint8_t
     return c;
 }
 
-#ifndef LUMISAFE_COMPACT
-static inline uint16_t* LiteralChildSlot(LzapDictionary* d, uint32_t parent, uint8_t b)
-{
-    return &d->literalChild[parent < kLzapFirstCode ? parent : kLzapFirstCode][b];
-}
-#endif
 
 static inline void AddChild(LzapDictionary* d, uint32_t node, LzapEntry* x, uint32_t e)
 {
+#ifndef LUMISAFE_COMPACT
+    if (node < kLzapFirstCode) {
+        d->literalChild[node][x->byte] = static_cast<uint16_t>(e);
+        return;
+    }
+#endif
     LzapEntry* n = &d->entry[node];
     const uint32_t first = n->firstChild;
     x->prevSibling = kLzapNone;
     x->nextSibling = static_cast<uint16_t>(first);
     d->entry[first].prevSibling = static_cast<uint16_t>(e);
     n->firstChild = static_cast<uint16_t>(e);
-#ifndef LUMISAFE_COMPACT
-    *LiteralChildSlot(d, node, x->byte) = static_cast<uint16_t>(e);
-#endif
 }
 
 static inline void RemoveChild(LzapDictionary* d, const LzapEntry* x)
 {
+#ifndef LUMISAFE_COMPACT
+    if (x->parent < kLzapFirstCode) {
+        d->literalChild[x->parent][x->byte] = 0;
+        return;
+    }
+#endif
     const uint32_t a = x->prevSibling, b = x->nextSibling;
     uint16_t* const link = a != kLzapNone ? &d->entry[a].nextSibling : &d->entry[x->parent].firstChild;
     *link = static_cast<uint16_t>(b);
     d->entry[b].prevSibling = static_cast<uint16_t>(a);
-#ifndef LUMISAFE_COMPACT
-    *LiteralChildSlot(d, x->parent, x->byte) = 0;
-#endif
 }
 
 // --- dictionary -------------------------------------------------------------
