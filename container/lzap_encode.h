@@ -15,7 +15,7 @@ typedef void (*LzapProgress)(void* context, uint64_t done, uint64_t total);
 LzapEncoder* LzapEncoderCreate();
 
 // Nonzero: look one byte ahead before taking a match (often a few per cent
-// smaller on prose, sometimes larger; about a quarter slower). Off by default.
+// smaller on prose, sometimes larger; about a third slower). Off by default.
 void LzapEncoderSetLazy(LzapEncoder* e, int lazy);
 void LzapEncoderDestroy(LzapEncoder* e);
 
