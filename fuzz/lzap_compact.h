@@ -1,4 +1,4 @@
-// The decoder as the stub builds it (LUMISAFE_COMPACT: no literal map, no
+// The decoder as the stub builds it (LUMISAFE_COMPACT: no literal table, no
 // chain linking, path entries moved one by one), compiled under other names
 // beside the tool's build of the same source, so that a fuzz target can hold
 // the two against each other.
