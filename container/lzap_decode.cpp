@@ -70,6 +70,7 @@ int LzapDecodeBegin(LzapDecoder* d, const uint8_t* stream, uint32_t size)
 
 uint32_t LzapDecodeSome(LzapDecoder* d, uint8_t* out, uint32_t capacity)
 {
+    LzapDictionary* const dict = &d->dict;
     uint32_t written = 0;
     while (d->status == kLzapMore) {
         if (d->outputCount >= d->outputSize) {
@@ -77,7 +78,6 @@ uint32_t LzapDecodeSome(LzapDecoder* d, uint8_t* out, uint32_t capacity)
             break;
         }
         if (capacity - written < kLzapMaxString) break;
-        LzapDictionary* const dict = &d->dict;
         WidenCodes(dict);
         Refill(d);
         // Flag 0: a literal in the next 8 bits; flag 1: an index of `width`

@@ -58,7 +58,6 @@ static inline uint32_t FindChild(const LzapDictionary* d, uint32_t node, uint8_t
     return c;
 }
 
-
 static inline void AddChild(LzapDictionary* d, uint32_t node, LzapEntry* x, uint32_t e)
 {
 #ifndef LUMISAFE_COMPACT
