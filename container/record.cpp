@@ -126,3 +126,9 @@ size_t StoredNameLastComponent(const char* name, int shiftJis)
     }
     return start;
 }
+
+uint32_t OutputAttributes(uint32_t stored)
+{
+    const uint32_t kept = stored & (0x01u | 0x02u | 0x20u); // read-only, hidden, archive
+    return kept ? kept : 0x80u;
+}

@@ -65,4 +65,10 @@ size_t StoredNameLastComponent(const char* name, int shiftJis);
 // Nonzero for a Shift-JIS (code page 932) lead byte.
 int IsShiftJisLeadByte(uint8_t b);
 
+// The attributes a decoded file is given: of the stored ones only read-only,
+// hidden and archive, the bits a user's file sensibly carries (a crafted
+// record must not make its output a system, temporary or device file);
+// FILE_ATTRIBUTE_NORMAL (0x80) when none is left.
+uint32_t OutputAttributes(uint32_t stored);
+
 #endif

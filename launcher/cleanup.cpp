@@ -2,6 +2,7 @@
 // wait for the decode stage to end, delete its executable, then our own.
 #include <windows.h>
 
+#include "cleanup_rules.h"
 #include "stages.h"
 #include "strbuf.h"
 #include "stub_state.h"
@@ -19,7 +20,8 @@ void StartCleanupStage()
     if (!MakeTempExeName("Del", cleanupCopy)) return;
     CopyFileA(ownPath, cleanupCopy, FALSE);
 
-    HANDLE self = OpenProcess(SYNCHRONIZE, TRUE, GetCurrentProcessId());
+    // Query access lets the cleanup stage make sure it waits on a process.
+    HANDLE self = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, TRUE, GetCurrentProcessId());
     if (!self) {
         DeleteFileA(cleanupCopy);
         return;
@@ -59,23 +61,34 @@ void StartCleanupStage()
     CloseHandle(self);
 }
 
-// Nonzero when path names a file in the temporary directory whose name
-// starts with prefix and ends in ".exe": the cleanup stage deletes nothing
-// else, whatever its command line says.
-static int IsOwnTempExe(const char* path, const char* prefix)
+// The temporary directory, made absolute and normalised like the paths it is
+// compared with. 0 when the system gives none.
+static int NormalTempDir(char* dir)
+{
+    char raw[kPathSize];
+    const DWORD n = GetTempPathA(kPathSize, raw);
+    if (n == 0 || n >= kPathSize) return 0;
+    const DWORD m = GetFullPathNameA(raw, kPathSize, dir, nullptr);
+    if (m == 0 || m >= kPathSize) return 0;
+    if (dir[m - 1] != '\\') {
+        if (m + 1 >= kPathSize) return 0;
+        dir[m] = '\\';
+        dir[m + 1] = 0;
+    }
+    return 1;
+}
+
+// Nonzero when path, once the system has resolved it (both separators, "..",
+// "."), names one of our own temporary copies: prefix, hex digits and ".exe",
+// directly in the temporary directory. The cleanup stage deletes nothing else,
+// whatever its command line says. fullPath receives the resolved path.
+static int IsOwnTempExe(const char* path, const char* prefix, char* fullPath)
 {
     char dir[kPathSize];
-    const DWORD n = GetTempPathA(kPathSize, dir);
+    if (!NormalTempDir(dir)) return 0;
+    const DWORD n = GetFullPathNameA(path, kPathSize, fullPath, nullptr);
     if (n == 0 || n >= kPathSize) return 0;
-    const uint32_t length = StrLenMax(path, kPathSize);
-    if (length <= n + 7 || CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path, static_cast<int>(n), dir,
-                                          static_cast<int>(n)) != CSTR_EQUAL)
-        return 0;
-    const char* name = path + n;
-    for (uint32_t i = 0; name[i]; ++i)
-        if (name[i] == '\\') return 0;
-    if (CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, 3, prefix, 3) != CSTR_EQUAL) return 0;
-    return lstrcmpiA(path + length - 4, ".exe") == 0;
+    return IsOwnTempPath(fullPath, dir, prefix, GetACP() == 932);
 }
 
 static int32_t ParseDecimal(const char* s)
@@ -91,14 +104,17 @@ static int32_t ParseDecimal(const char* s)
 void RunCleanupStage(const char* handleText, const char* decodeCopyArgument)
 {
     HANDLE decodeStage = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(ParseDecimal(handleText)));
-    // Only a real wait on the decode stage lets us go on; a command line
-    // typed by hand must not make this program delete files.
+    // Only a real wait on a process lets us go on: a command line typed by
+    // hand, or an event handed down by whoever started us, must not make this
+    // program delete files. GetExitCodeProcess takes process handles only.
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(decodeStage, &exitCode)) return;
     const DWORD waited = WaitForSingleObject(decodeStage, INFINITE);
     CloseHandle(decodeStage);
     if (waited != WAIT_OBJECT_0) return;
-    const char* decodeCopy = decodeCopyArgument + 3;
-    if (IsOwnTempExe(decodeCopy, "DEC")) DeleteFileA(decodeCopy);
-    char ownPath[kPathSize];
+    char decodeCopy[kPathSize];
+    if (IsOwnTempExe(decodeCopyArgument + 3, "DEC", decodeCopy)) DeleteFileA(decodeCopy);
+    char ownPath[kPathSize], ownFull[kPathSize];
     const DWORD n = GetModuleFileNameA(nullptr, ownPath, kPathSize);
-    if (n > 0 && n < kPathSize && IsOwnTempExe(ownPath, "Del")) SelfDelete();
+    if (n > 0 && n < kPathSize && IsOwnTempExe(ownPath, "Del", ownFull)) SelfDelete(ownFull);
 }

@@ -2,6 +2,8 @@
 // routine run from the heap on the Windows 95 family.
 #include <windows.h>
 
+#include "cleanup_rules.h"
+#include "record.h"
 #include "stages.h"
 #include "strbuf.h"
 #include "stub_state.h"
@@ -21,87 +23,74 @@ const uint8_t kUnmapAndDelete[kUnmapAndDeleteSize] = {
     0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC,
 };
 
-// Doubles every '%', which cmd would otherwise take for a variable.
-static void AddBatchText(StrBuf* b, const char* s)
+// The batch file goes beside our own file, in the user's own temporary
+// folder (no other user may change files there), under our own unique name
+// with ".bat": never a shared place such as the root of a drive. CREATE_NEW,
+// so an existing file is never reused; a stale one of our own name is a
+// leftover of ours and is replaced once.
+static HANDLE CreateBatch(const char* batchPath)
 {
-    for (; *s; ++s) {
-        if (*s == '%') StrAdd(b, "%%");
-        else StrAddN(b, s, 1);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        HANDLE f = CreateFileA(batchPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (f != INVALID_HANDLE_VALUE || attempt) return f;
+        DeleteFileA(batchPath);
     }
+    return INVALID_HANDLE_VALUE;
 }
 
-// Keeps deleting the target while it exists, pausing a second between tries
-// (ping is the pause every NT version has) and giving up after ten minutes,
-// then deletes the batch file itself.
-uint32_t FormatDeleteBatch(const char* target, const char* batchPath, char* out, uint32_t capacity)
+// The batch names both files relative to its current folder, which is ours.
+// Names of the form Del1A2B.exe are plain ASCII, so nothing in the batch
+// depends on the code page cmd reads it in, and nothing can end a quotation
+// or expand a variable, however odd the user's folder names are; the folder
+// itself reaches cmd only as the process's current directory, unconverted.
+void SelfDeleteByBatch(const char* ownPath)
 {
-    StrBuf b;
-    StrInit(&b, out, capacity);
-    StrAdd(&b, "@echo off\r\nset n=0\r\n:Repeat\r\ndel \"");
-    AddBatchText(&b, target);
-    StrAdd(&b, "\"\r\nif not exist \"");
-    AddBatchText(&b, target);
-    StrAdd(&b, "\" goto Done\r\nset /a n+=1\r\nif %n% GEQ 600 goto Done\r\nping -n 2 127.0.0.1 >nul\r\n"
-               "goto Repeat\r\n:Done\r\ndel \"");
-    AddBatchText(&b, batchPath);
-    StrAdd(&b, "\"\r\n");
-    return b.complete ? b.length : 0;
-}
+    char folder[kPathSize], batchPath[kPathSize], batchName[kPathSize];
+    const int dbcs = GetACP() == 932;
+    const uint32_t nameAt = static_cast<uint32_t>(StoredNameLastComponent(ownPath, dbcs));
+    const char* ownName = ownPath + nameAt;
+    const uint32_t nameLength = StrLenMax(ownName, kPathSize);
+    if (nameAt == 0 || nameLength < 5 || !IsBatchSafeName(ownName)) return;
+    lstrcpynA(folder, ownPath, static_cast<int>(nameAt + 1));
+    lstrcpynA(batchPath, ownPath, kPathSize);
+    lstrcpyA(batchPath + nameAt + nameLength - 4, ".bat");
+    lstrcpyA(batchName, ownName);
+    lstrcpyA(batchName + nameLength - 4, ".bat");
 
-// Creates the batch file at the root of the current drive, or, where a
-// standard user may not create files there, in the temporary directory.
-static HANDLE CreateBatch(char* batchPath)
-{
-    lstrcpyA(batchPath, "\\delus.bat");
-    HANDLE f = CreateFileA(batchPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (f != INVALID_HANDLE_VALUE) return f;
-    const DWORD n = GetTempPathA(kPathSize, batchPath);
-    if (n == 0 || n + 10 >= kPathSize) return INVALID_HANDLE_VALUE;
-    lstrcatA(batchPath, "delus.bat");
-    return CreateFileA(batchPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-}
-
-void SelfDeleteByBatch()
-{
-    char batchPath[kPathSize];
+    char text[512];
+    const uint32_t length = FormatDeleteBatch(ownName, batchName, text, sizeof text);
+    if (!length) return;
     HANDLE f = CreateBatch(batchPath);
     if (f == INVALID_HANDLE_VALUE) return;
-    char ownPath[kPathSize];
-    const DWORD n = GetModuleFileNameA(nullptr, ownPath, kPathSize);
-    // cmd reads batch files in the OEM code page; the paths are ANSI.
-    char oemOwn[kPathSize], oemBatch[kPathSize];
-    char text[4 * kPathSize + 256];
-    uint32_t length = 0;
-    if (n > 0 && n < kPathSize) {
-        CharToOemA(ownPath, oemOwn);
-        CharToOemA(batchPath, oemBatch);
-        length = FormatDeleteBatch(oemOwn, oemBatch, text, sizeof text);
-    }
     DWORD written = 0;
-    const BOOL ok = length && WriteFile(f, text, length, &written, nullptr) && written == length;
+    const BOOL ok = WriteFile(f, text, length, &written, nullptr) && written == length;
     CloseHandle(f);
     if (!ok) {
         DeleteFileA(batchPath);
         return;
     }
 
-    char command[kPathSize + 16];
-    StrBuf c;
+    // cmd from the system directory, by its full name; /d skips AutoRun
+    // commands, /c runs the batch and ends. Nothing on this line is expanded.
+    char cmd[kPathSize], command[kPathSize];
+    const UINT n = GetSystemDirectoryA(cmd, kPathSize);
+    StrBuf a, c;
+    StrInit(&a, cmd + (n < kPathSize ? n : 0), kPathSize - (n < kPathSize ? n : 0));
+    StrAdd(&a, "\\cmd.exe");
     StrInit(&c, command, sizeof command);
-    StrAdd(&c, "\"");
-    StrAdd(&c, batchPath);
-    StrAdd(&c, "\"");
+    StrAdd(&c, "cmd.exe /d /c ");
+    StrAdd(&c, batchName);
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process;
-    if (!c.complete || !CreateProcessA(nullptr, command, nullptr, nullptr, FALSE,
-                                       CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, nullptr, "\\", &startup,
-                                       &process)) {
+    if (n == 0 || n >= kPathSize || !a.complete || !c.complete ||
+        !CreateProcessA(cmd, command, nullptr, nullptr, FALSE,
+                        CREATE_SUSPENDED | IDLE_PRIORITY_CLASS | CREATE_NO_WINDOW, nullptr, folder, &startup,
+                        &process)) {
         DeleteFileA(batchPath);
         return;
     }
@@ -134,12 +123,12 @@ void SelfDeleteInMemory()
     reinterpret_cast<Routine>(code)(&record);
 }
 
-void SelfDelete()
+void SelfDelete(const char* ownPath)
 {
     OSVERSIONINFOA version;
     ZeroMemory(&version, sizeof version);
     version.dwOSVersionInfoSize = sizeof version; // 148
     if (!GetVersionExA(&version)) return;
-    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) SelfDeleteByBatch();
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) SelfDeleteByBatch(ownPath);
     else SelfDeleteInMemory();
 }

@@ -23,9 +23,10 @@ void RunDecodeStage(HINSTANCE instance);
 void StartCleanupStage();
 void RunCleanupStage(const char* handleText, const char* decodeCopyArgument);
 
-// Removes the running executable's file once the process has ended.
-void SelfDelete();
-void SelfDeleteByBatch();
+// Removes the running executable's file, ownPath (a checked temporary copy),
+// once the process has ended.
+void SelfDelete(const char* ownPath);
+void SelfDeleteByBatch(const char* ownPath);
 void SelfDeleteInMemory();
 
 // The in-memory routine's argument (Windows 95 family).
@@ -44,9 +45,5 @@ enum : uint32_t { kUnmapAndDeleteSize = 48 };
 // Position-independent x86 code: FreeLibrary(module), DeleteFileA(path),
 // ExitProcess(exitCode), all through the record.
 extern const uint8_t kUnmapAndDelete[kUnmapAndDeleteSize];
-
-// The batch text that deletes `target` and then the batch file itself.
-// Returns its length, or 0 when it does not fit.
-uint32_t FormatDeleteBatch(const char* target, const char* batchPath, char* out, uint32_t capacity);
 
 #endif

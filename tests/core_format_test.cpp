@@ -417,6 +417,22 @@ TEST(Record, LastComponentIsShiftJisAware)
         EXPECT_STREQ(c.name + StoredNameLastComponent(c.name, c.sjis), c.expected) << c.name;
 }
 
+TEST(Record, OutputKeepsOnlyUserAttributes)
+{
+    const struct {
+        uint32_t stored, applied;
+    } cases[] = {
+        {0x00, 0x80},        // none: normal
+        {0x01, 0x01},        // read-only
+        {0x23, 0x23},        // read-only, hidden, archive
+        {0x04, 0x80},        // system alone
+        {0x06, 0x02},        // hidden and system: hidden only
+        {0xFFFFFFFF, 0x23},  // every bit: directory, device, temporary, offline... dropped
+        {0x10 | 0x40 | 0x100 | 0x1000, 0x80},
+    };
+    for (const auto& c : cases) EXPECT_EQ(OutputAttributes(c.stored), c.applied) << std::hex << c.stored;
+}
+
 TEST(Record, Crc32KnownValue)
 {
     EXPECT_EQ(Crc32(0, reinterpret_cast<const uint8_t*>("123456789"), 9), 0xCBF43926u);

@@ -170,36 +170,95 @@ static int AskOutputPath(HWND window, const RecordHeader* header, char* path)
     return GetSaveFileNameA(&ofn) != 0;
 }
 
-// Writes the contents with their times, then the attributes. A failed write
-// leaves no partial file behind.
-static int WriteOutput(HWND window, const char* path, const RecordHeader* header, const uint8_t* content)
+// Identity of the file at path (volume serial and file index), which every
+// spelling of it shares: short names, other drive letters, UNC paths.
+static int FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info)
 {
-    DeleteFileA(path);
-    HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE) {
+    HANDLE f = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 0;
+    const BOOL ok = GetFileInformationByHandle(f, info);
+    CloseHandle(f);
+    return ok != 0;
+}
+
+// Nonzero only when both paths are known to name two different files.
+static int DifferentFiles(const char* a, const char* b)
+{
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return FileIdentity(a, &x) && FileIdentity(b, &y) &&
+           (x.dwVolumeSerialNumber != y.dwVolumeSerialNumber || x.nFileIndexHigh != y.nFileIndexHigh ||
+            x.nFileIndexLow != y.nFileIndexLow);
+}
+
+// Writes all of content to a new file beside path, flushed and with its
+// times: a failure or a kill leaves the target as it was.
+static int WriteBeside(HWND window, const char* path, const RecordHeader* header, const uint8_t* content,
+                       char* temporary)
+{
+    char folder[MAX_PATH];
+    lstrcpynA(folder, path, MAX_PATH);
+    folder[StoredNameLastComponent(folder, GetACP() == 932)] = 0;
+    if (!folder[0] || !GetTempFileNameA(folder, "lsf", 0, temporary)) {
         Fail(window, kMsgCannotCreate);
         return 0;
     }
-    DWORD written = 0;
-    if (!WriteFile(out, content, header->contentLength, &written, nullptr) || written != header->contentLength) {
-        Fail(window, kMsgCannotWrite);
-        CloseHandle(out);
-        DeleteFileA(path);
+    HANDLE out = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        Fail(window, kMsgCannotCreate);
+        DeleteFileA(temporary);
         return 0;
     }
+    DWORD written = 0;
     FILETIME times[3];
     const uint64_t values[3] = {header->creationTime, header->lastAccessTime, header->lastWriteTime};
     for (int i = 0; i < 3; ++i) {
         times[i].dwLowDateTime = static_cast<DWORD>(values[i]);
         times[i].dwHighDateTime = static_cast<DWORD>(values[i] >> 32);
     }
-    SetFileTime(out, &times[0], &times[1], &times[2]);
-    if (!CloseHandle(out)) {
+    const BOOL ok = WriteFile(out, content, header->contentLength, &written, nullptr) &&
+                    written == header->contentLength && FlushFileBuffers(out);
+    if (ok) SetFileTime(out, &times[0], &times[1], &times[2]);
+    if (!CloseHandle(out) || !ok) {
         Fail(window, kMsgCannotWrite);
-        DeleteFileA(path);
+        DeleteFileA(temporary);
         return 0;
     }
-    SetFileAttributesA(path, header->attributes);
+    return 1;
+}
+
+// Puts the written file in the target's place in one step. A read-only
+// target the user chose to replace loses that bit first (and gets it back if
+// the replacement fails); systems without MoveFileExA delete, then rename.
+static int ReplaceTarget(const char* temporary, const char* path)
+{
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExA(temporary, path, flags)) return 1;
+    if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) {
+        DeleteFileA(path);
+        return MoveFileA(temporary, path) != 0;
+    }
+    const DWORD old = GetFileAttributesA(path);
+    if (old == INVALID_FILE_ATTRIBUTES || !(old & FILE_ATTRIBUTE_READONLY)) return 0;
+    SetFileAttributesA(path, old & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    if (MoveFileExA(temporary, path, flags)) return 1;
+    SetFileAttributesA(path, old);
+    return 0;
+}
+
+// Writes the decoded file at path with its times and attributes. Until the
+// last step the target (which may be the self-decoding file itself) is
+// untouched, and a failure leaves nothing partial behind.
+static int WriteOutput(HWND window, const char* path, const RecordHeader* header, const uint8_t* content)
+{
+    char temporary[MAX_PATH];
+    if (!WriteBeside(window, path, header, content, temporary)) return 0;
+    if (!ReplaceTarget(temporary, path)) {
+        Fail(window, kMsgCannotCreate);
+        DeleteFileA(temporary);
+        return 0;
+    }
+    SetFileAttributesA(path, OutputAttributes(header->attributes));
     return 1;
 }
 
@@ -271,7 +330,9 @@ static int DecodeAndSave(HWND window)
         SetCursor(wait);
         if (!WriteOutput(window, path, &header, block.address + kRecordContentOffset)) goto release;
         UpdateSavedPassword(window);
-        if (deleteSelf && lstrcmpiA(path, selfDecodingPath) != 0) DeleteFileA(selfDecodingPath);
+        // Deleted only once the output is flushed and in place, and never
+        // when the output is the self-decoding file under another spelling.
+        if (deleteSelf && DifferentFiles(path, selfDecodingPath)) DeleteFileA(selfDecodingPath);
         result = 1;
     }
 release:

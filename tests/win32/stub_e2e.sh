@@ -10,11 +10,15 @@ for f in "$L" "$STUB" "$WDRIVE"; do
   [ -f "$f" ] || fail "missing $f: build the native and win32 presets (scripts/test does both)"
 done
 
+# 77 tells CTest that the test was skipped: nothing Windows runs on this machine.
+probe=0; why=$(bash "$(dirname "$0")/../../scripts/win32-probe") || probe=$?
+if [ "$probe" = 1 ]; then echo "skipped: $why"; exit 77; fi
+
 source "$(dirname "$0")/wine-env.sh"
 # Cases that change the prefix's registry get a prefix of their own.
 case "$case_name" in temp_*) work="$work/alt-$case_name" ;; esac
 wine_env_start "$work" "$lang"
-rm -f "$temp"/DEC*.exe "$temp"/Del*.exe "$temp"/delus.bat "$c/delus.bat"
+rm -f "$temp"/DEC*.exe "$temp"/Del*.exe "$temp"/Del*.bat "$temp"/delus.bat "$c/delus.bat"
 
 hexof_msg() { text_of "$1"; }
 text_of() { # message id -> expected hex in this language
@@ -28,6 +32,7 @@ text_of() { # message id -> expected hex in this language
     create) en="Could not open for write"; ja="書込み準備ができません" ;;
     size) en="Could not know file size"; ja="ファイルサイズがわかりません" ;;
     read) en="Could not read file"; ja="ファイルを読めません" ;;
+    write) en="Could not write"; ja="ファイルに書けません" ;;
   esac
   if [ "$lang" = ja ]; then hexof "$ja"; else hexof "$en"; fi
 }
@@ -47,7 +52,7 @@ pack() {
 assert_clean() {
   timeout 60 wineserver -w || fail "processes still running after 60 s"
   local left
-  left=$(ls "$temp"/DEC*.exe "$temp"/Del*.exe "$temp"/delus.bat "$c/delus.bat" 2>/dev/null)
+  left=$(ls "$temp"/DEC*.exe "$temp"/Del*.exe "$temp"/Del*.bat "$temp"/delus.bat "$c"/*.bat 2>/dev/null)
   [ -z "$left" ] || fail "left behind: $left"
 }
 
@@ -495,6 +500,71 @@ temp_odd|temp_long)   # the temporary directory: odd characters, or so long that
   for v in TEMP TMP; do wine reg add 'HKCU\Environment' /v $v /d "C:\\$tdir" /f >/dev/null 2>&1; done
   wineserver -k >/dev/null 2>&1 || true
   decode_with_temp "$c/$(echo "$tdir" | tr '\\' /)"
+  ;;
+temp_hostile)   # temporary folders whose names could break a batch file's quoting or change under the OEM code page
+  for tdir in 'a”&mkdir pwned&”b' 'x‰y %OS% ‹z› João Ø õ Š'; do
+    mkdir -p "$c/$tdir"
+    for v in TEMP TMP; do wine reg add 'HKCU\Environment' /v $v /d "C:\\$tdir" /f >/dev/null 2>&1; done
+    wineserver -k >/dev/null 2>&1 || true
+    decode_with_temp "$c/$tdir"
+  done
+  [ -z "$(find "$WINEPREFIX" -name pwned)" ] || fail "a folder name ran a command"
+  ;;
+cleanup_guard)   # a cleanup stage started by hand deletes nothing but our own temporary copies
+  mkdir -p "$c/work"; cp "$STUB" "$c/work/stub.exe"
+  user=$(basename "$(dirname "$temp")"); wtemp="C:\\users\\$user\\Temp"
+  for f in "$c/work/tool.exe" "$c/work/DEC1.exe" "$temp/other.exe" "$temp/../victim.exe" "$temp/DEC1.exe" "$temp/DEC2.exe"; do
+    printf 'keep' > "$f"
+  done
+  for arg in "$wtemp\\DEC/../../../../work/tool.exe" "$wtemp\\DEC\\..\\..\\..\\..\\work\\tool.exe" \
+             'C:\work\DEC1.exe' "$wtemp\\other.exe" "$wtemp\\..\\victim.exe" "$wtemp\\DEC1.exe:evil" \
+             "$wtemp\\DEC1.exe\\..\\..\\victim.exe" "$wtemp\\.\\..\\Temp\\other.exe"; do
+    wd cleanup "$(hexof 'C:\work\stub.exe')" "$(hexof ":::$arg")" || fail "cannot start the cleanup stage"
+    timeout 60 wineserver -w
+  done
+  for f in "$c/work/tool.exe" "$c/work/DEC1.exe" "$temp/other.exe" "$temp/../victim.exe" "$temp/DEC1.exe"; do
+    [ -f "$f" ] || fail "the cleanup stage deleted $f"
+  done
+  # Control: our own decode copy's name is deleted, so the stage did run.
+  wd cleanup "$(hexof 'C:\work\stub.exe')" "$(hexof ":::$wtemp\\DEC2.exe")" || fail "cannot start the cleanup stage"
+  timeout 60 wineserver -w
+  [ ! -f "$temp/DEC2.exe" ] || fail "control: the cleanup stage did not delete its own decode copy"
+  rm -f "$temp/other.exe" "$temp/../victim.exe" "$temp/DEC1.exe"
+  assert_clean
+  ;;
+short_name)   # saved over the self-decoding file under its short name, with Suicide: one whole copy stays
+  mkdir -p "$work/in"; printf 'short' > "$work/in/longfilename-document.txt"
+  packf longfilename-document.txt work --self-delete always
+  long='C:\work\longfilename-document.exe'
+  short=$(wd short "$(hexof "$long")") || fail "no short name"
+  [ "$short" != "$(hexof "$long")" ] || fail "the short name is the long one"
+  start_dialog "$long" '"longfilename-document.txt" Decode'
+  type_and_ok pw
+  wd save "$(hexof '"longfilename-document.txt" Decode')" "$short" 20000 >/dev/null
+  [ "$(wd answer 20000 6)" != timeout ] || fail "no overwrite question"
+  wait "$sfx_pid"
+  assert_clean
+  [ "$(cat "$c/work/longfilename-document.exe" 2>/dev/null)" = short ] || fail "the output was deleted or not written"
+  [ -z "$(ls "$c/work" | grep -v '^longfilename-document.exe$')" ] || fail "left in the folder: $(ls "$c/work")"
+  ;;
+same_name_full)   # saved over the self-decoding file on a disk that fills up: the self-decoding file survives
+  mnt="$work/small-$$"; mkdir -p "$mnt"
+  if ! mount -t tmpfs -o size=1m tmpfs "$mnt" 2>/dev/null; then echo "skipped: cannot mount a small file system here"; exit 77; fi
+  trap 'wine_env_stop; umount "$mnt"; rmdir "$mnt"' EXIT
+  ln -sfn "$mnt" "$WINEPREFIX/dosdevices/t:"
+  mkdir -p "$work/in"; head -c 600000 /dev/urandom > "$work/in/same.exe"
+  packf same.exe work --self-delete always
+  cp "$c/work/same.exe" "$mnt/same.exe"; cp "$mnt/same.exe" "$work/same-before.exe"
+  start_dialog 'T:\same.exe' '"same.exe" Decode'
+  type_and_ok pw
+  wd save "$(hexof '"same.exe" Decode')" "$(hexof 'T:\same.exe')" 20000 >/dev/null
+  [ "$(wd answer 20000 6)" != timeout ] || fail "no overwrite question"
+  expect_box "$(text_of write)"
+  cmp -s "$mnt/same.exe" "$work/same-before.exe" || fail "the self-decoding file was changed or deleted"
+  [ "$(ls "$mnt")" = same.exe ] || fail "left on the disk: $(ls "$mnt")"
+  cancel_dialog
+  assert_clean
+  rm -f "$WINEPREFIX/dosdevices/t:"
   ;;
 killed)   # the decode stage killed in the middle: the next run still works
   mkdir -p "$work/in"; printf 'k' > "$work/in/kk.txt"

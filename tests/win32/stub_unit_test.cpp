@@ -154,19 +154,6 @@ TEST(SelfDelete, RecordLayout)
     EXPECT_EQ(offsetof(SelfDeleteRecord, exitCode), 276u);
 }
 
-TEST(SelfDelete, BatchTextQuotesPathsAndDoublesPercent)
-{
-    char text[2048];
-    const uint32_t n = FormatDeleteBatch("C:\\a b\\100%\\Del1.exe", "\\delus.bat", text, sizeof text);
-    ASSERT_GT(n, 0u);
-    const std::string t(text, n);
-    EXPECT_NE(t.find("del \"C:\\a b\\100%%\\Del1.exe\"\r\n"), std::string::npos) << t;
-    EXPECT_NE(t.find("if not exist \"C:\\a b\\100%%\\Del1.exe\" goto Done"), std::string::npos) << t;
-    EXPECT_NE(t.find("del \"\\delus.bat\"\r\n"), std::string::npos) << t;
-    EXPECT_EQ(t.back(), '\n');
-    EXPECT_EQ(FormatDeleteBatch("C:\\x.exe", "\\delus.bat", text, 20), 0u); // too small: refused
-}
-
 TEST(TempNames, ExeNameInTempDirectoryAndNothingLeft)
 {
     char dir[MAX_PATH];

@@ -16,6 +16,9 @@
 //   wdrive hold PATH_HEX MS   keep a file open without sharing for MS ms
 //   wdrive answer MS ID       press button ID of the next message box
 //   wdrive serial ROOT        print the volume serial of a drive root
+//   wdrive cleanup EXE_HEX ARG_HEX  start EXE as a cleanup stage: a real, inheritable
+//                             handle to this process, then ARG; this process ends at once
+//   wdrive short PATH_HEX     print the short (8.3) spelling of a path as hex
 #include <windows.h>
 #include <shellapi.h>
 
@@ -276,6 +279,30 @@ int main(int argc, char** argv)
         HWND save = FindChild(w, IDOK, "Button");
         PostMessageA(save ? save : w, save ? BM_CLICK : WM_COMMAND, save ? 0 : IDOK, 0);
         std::printf("%s\n", Hex(initial).c_str()); // the name the dialog offered
+        return 0;
+    }
+    if (cmd == "cleanup" && argc >= 4) {
+        // The handle the decode stage hands down: a process that ends when we do.
+        HANDLE self = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, TRUE, GetCurrentProcessId());
+        if (!self) return 1;
+        std::string command = "\"" + Unhex(argv[2]) + "\" " +
+                              std::to_string(static_cast<long>(reinterpret_cast<INT_PTR>(self))) + " \"" +
+                              Unhex(argv[3]) + "\"";
+        STARTUPINFOA startup;
+        ZeroMemory(&startup, sizeof startup);
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process;
+        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
+            return 1;
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return 0;
+    }
+    if (cmd == "short" && argc >= 3) {
+        char out[MAX_PATH];
+        const DWORD n = GetShortPathNameA(Unhex(argv[2]).c_str(), out, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) return 1;
+        std::printf("%s\n", Hex(out).c_str());
         return 0;
     }
     if (cmd == "hold" && argc >= 4) {
