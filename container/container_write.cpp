@@ -5,6 +5,7 @@
 #include "cipher.h"
 #include "integrity.h"
 #include "marker.h"
+#include "sealed.h"
 
 int IsUsableStub(const uint8_t* stub, size_t length)
 {
@@ -17,9 +18,8 @@ size_t PayloadBound(uint32_t recordLength)
     return compressed > recordLength ? compressed : recordLength;
 }
 
-size_t EncodePayload(LzapEncoder* encoder, const uint8_t* record, uint32_t recordLength, int store,
-                     const char* key, uint32_t keyLength, uint8_t* out, size_t outCapacity,
-                     LzapProgress progress, void* progressContext)
+size_t PackRecord(LzapEncoder* encoder, const uint8_t* record, uint32_t recordLength, int store, uint8_t* out,
+                  size_t outCapacity, LzapProgress progress, void* progressContext)
 {
     if (recordLength < 2 || outCapacity < PayloadBound(recordLength)) return 0;
     size_t length = 0;
@@ -29,12 +29,21 @@ size_t EncodePayload(LzapEncoder* encoder, const uint8_t* record, uint32_t recor
         std::memcpy(out, record, recordLength);
         length = recordLength;
     }
+    return length;
+}
+
+size_t EncodePayload(LzapEncoder* encoder, const uint8_t* record, uint32_t recordLength, int store,
+                     const char* key, uint32_t keyLength, uint8_t* out, size_t outCapacity,
+                     LzapProgress progress, void* progressContext)
+{
+    const size_t length = PackRecord(encoder, record, recordLength, store, out, outCapacity, progress,
+                                     progressContext);
+    if (length == 0) return 0;
     if (!EncipherPayload(out, static_cast<uint32_t>(length), key, keyLength)) return 0;
     return length;
 }
 
-void WriteMarkerBlock(uint8_t* block, const MarkerFields* fields, const uint8_t* stub,
-                      size_t stubLength, const uint8_t* payload, size_t payloadLength)
+void FillMarkerBlock(uint8_t* block, const MarkerFields* fields)
 {
     std::memset(block, 0, kMarkerBlockSize);
     BuildMarkerText(reinterpret_cast<char*>(block));
@@ -47,6 +56,13 @@ void WriteMarkerBlock(uint8_t* block, const MarkerFields* fields, const uint8_t*
     const void* zero = std::memchr(fields->caption, 0, n);
     if (zero) n = static_cast<uint32_t>(static_cast<const char*>(zero) - fields->caption);
     std::memcpy(block + kMarkerOffsetCaption, fields->caption, n);
+    block[kMarkerOffsetForm] = fields->form;
+}
+
+void WriteMarkerBlock(uint8_t* block, const MarkerFields* fields, const uint8_t* stub,
+                      size_t stubLength, const uint8_t* payload, size_t payloadLength)
+{
+    FillMarkerBlock(block, fields);
     ComputeIntegritySum(stub, stubLength, payload, payloadLength,
                         block + kMarkerOffsetIntegritySum);
 }

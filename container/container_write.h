@@ -15,6 +15,7 @@ struct MarkerFields {
     uint8_t selfDeleteMode;    // 0 always, 1 checked, 2 unchecked
     uint8_t allowSavePassword; // 0 or 1
     uint8_t showEncoderInfo;   // 0 or 1
+    uint8_t form;              // kFormClassic or kFormSealed (sealed.h)
 };
 
 // Nonzero when a file can serve as a decoder stub: a whole number of 256-byte
@@ -25,6 +26,13 @@ int IsUsableStub(const uint8_t* stub, size_t length);
 size_t PayloadBound(uint32_t recordLength);
 
 // Compresses the record (unless `store` is set or compression would not make
+// it smaller, in which case the record is copied as it is) into out. Returns
+// the length, or 0 when out is smaller than PayloadBound or the record is
+// shorter than 2 bytes. The result is the plaintext of either payload form.
+size_t PackRecord(LzapEncoder* encoder, const uint8_t* record, uint32_t recordLength, int store, uint8_t* out,
+                  size_t outCapacity, LzapProgress progress, void* progressContext);
+
+// Compresses the record (unless `store` is set or compression would not make
 // it smaller, in which case the record is kept as it is) and enciphers the
 // result under the key string. Writes into out and returns the payload
 // length, or 0 when out is too small or the record is shorter than 2 bytes.
@@ -32,8 +40,11 @@ size_t EncodePayload(LzapEncoder* encoder, const uint8_t* record, uint32_t recor
                      const char* key, uint32_t keyLength, uint8_t* out, size_t outCapacity,
                      LzapProgress progress, void* progressContext);
 
-// Fills a 256-byte marker block: the marker text, the four flags, the caption
-// and the integrity sum of stub and payload; every other byte 0.
+// Fills a 256-byte marker block but for its integrity sum: the marker text,
+// the four flags, the form byte and the caption; every other byte 0.
+void FillMarkerBlock(uint8_t* block, const MarkerFields* fields);
+
+// FillMarkerBlock, then the integrity sum of stub and payload.
 void WriteMarkerBlock(uint8_t* block, const MarkerFields* fields, const uint8_t* stub,
                       size_t stubLength, const uint8_t* payload, size_t payloadLength);
 

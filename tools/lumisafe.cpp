@@ -11,11 +11,15 @@
 #include <vector>
 
 #include "codepage.h"
+#include "cipher.h"
 #include "container_write.h"
+#include "integrity.h"
 #include "hostfs.h"
 #include "lzap_encode.h"
 #include "names.h"
 #include "record_write.h"
+#include "sealed.h"
+#include "sealed_write.h"
 #include "sfx.h"
 
 #ifndef LUMISAFE_DEFAULT_STUB
@@ -24,12 +28,16 @@
 
 namespace {
 
+// Fewer key-derivation rounds than this are refused: tests use few to run
+// fast, but every round fewer makes guessing a password cheaper.
+const uint32_t kMinIterations = 1000;
+
 const char kUsage[] =
     "usage:\n"
     "  lumisafe pack INPUT [-o OUT.exe] [--stub STUB] [--caption TEXT] [--open-after]\n"
     "                [--self-delete always|on|off] [--save-password] [--show-encoder]\n"
     "                [--store | --lookahead] [--serial HEX] [--password-file F] [--codepage 932|1252]\n"
-    "                [--force]\n"
+    "                [--classic | --iterations N] [--force]\n"
     "  lumisafe unpack FILE [-o PATH|DIR] [--force] [--json] [--password-file F]\n"
     "                [--codepage 932|1252]\n"
     "  lumisafe info FILE [--json]\n"
@@ -40,8 +48,12 @@ const char kUsage[] =
     "the Windows code page a user of the file would type it in: --codepage, else\n"
     "1252 when it fits and 932 otherwise for pack; unpack tries both.\n"
     "\n"
-    "exit codes: 0 done, 1 usage, 2 wrong password, 3 integrity mismatch,\n"
-    "            4 not a self-decoding file, 5 damaged, 6 I/O error\n";
+    "Files are sealed (AES-256-GCM, key from PBKDF2-HMAC-SHA256, --iterations times,\n"
+    "600000 by default); --classic makes the older form, which is only obfuscation.\n"
+    "\n"
+    "exit codes: 0 done, 1 usage, 2 wrong password, 3 integrity mismatch or changed file,\n"
+    "            4 not a self-decoding file, 5 damaged, 6 I/O error,\n"
+    "            7 made by a newer version\n";
 
 int Fail(int code, const std::string& message)
 {
@@ -55,7 +67,9 @@ struct Options {
     std::string command, input, output, stub, caption, passwordFile, selfDelete = "off";
     bool haveCaption = false, openAfter = false, savePassword = false, showEncoder = false;
     bool store = false, lookahead = false, force = false, json = false, haveSerial = false;
+    bool classic = false, haveIterations = false;
     uint32_t serial = 0;
+    uint32_t iterations = kSealedDefaultIterations;
     int codepage = kCodepageAuto;
 };
 
@@ -107,6 +121,19 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error)
             }
             o->codepage = v == "932" ? kCodepage932 : kCodepage1252;
         }
+        else if (a == "--iterations") {
+            if (!value(&v)) return false;
+            char* end = nullptr;
+            const unsigned long long n = std::strtoull(v.c_str(), &end, 10);
+            if (v.empty() || *end || v[0] == '-' || n < kMinIterations || n > kSealedMaxIterations) {
+                *error = "--iterations takes a count from " + std::to_string(kMinIterations) + " to " +
+                         std::to_string(kSealedMaxIterations);
+                return false;
+            }
+            o->iterations = static_cast<uint32_t>(n);
+            o->haveIterations = true;
+        }
+        else if (a == "--classic") o->classic = true;
         else if (a == "--open-after") o->openAfter = true;
         else if (a == "--save-password") o->savePassword = true;
         else if (a == "--show-encoder") o->showEncoder = true;
@@ -126,6 +153,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error)
     }
     if (o->input.empty()) {
         *error = o->command + " needs a file";
+        return false;
+    }
+    if (o->classic && o->haveIterations) {
+        *error = "--iterations applies to sealed files, not with --classic";
         return false;
     }
     return true;
@@ -245,6 +276,43 @@ std::string DisplayText(const std::string& ansi, int codepage)
     return CodepageToUtf8(ansi, cp, &utf8) ? utf8 : ansi;
 }
 
+// What the marker block and the payload's first bytes say of the form.
+struct FormInfo {
+    std::string name;  // "classic", "sealed" or "unknown"
+    int headerStatus;  // sealed: kSealedOk, kSealedNewer or kSealedDamaged
+    SealedHeader header;
+};
+
+FormInfo DescribeForm(const SfxLayout& l)
+{
+    FormInfo f = {};
+    if (l.form == kFormClassic) f.name = "classic";
+    else if (l.form == kFormSealed) f.name = "sealed";
+    else f.name = "unknown";
+    if (l.form == kFormSealed) f.headerStatus = ParseSealedHeader(l.payloadHead, l.payloadHeadLength, &f.header);
+    return f;
+}
+
+std::string FormJson(const FormInfo& f)
+{
+    std::string out = ", \"form\": " + JsonString(f.name);
+    if (f.name == "sealed" && f.headerStatus == kSealedOk)
+        out += ", \"cipher\": \"AES-256-GCM\", \"kdf\": \"PBKDF2-HMAC-SHA256\", \"iterations\": " +
+               std::to_string(f.header.iterations) + ", \"chunkSize\": " +
+               std::to_string(1u << f.header.chunkShift);
+    return out;
+}
+
+std::string FormText(const FormInfo& f)
+{
+    if (f.name == "classic") return "classic (obfuscation only: not a protection against a determined reader)";
+    if (f.name == "unknown") return "unknown: made by a newer version";
+    if (f.headerStatus == kSealedNewer) return "sealed, made by a newer version (format version or key derivation unknown)";
+    if (f.headerStatus != kSealedOk) return "sealed, header damaged";
+    return "sealed: AES-256-GCM, key from PBKDF2-HMAC-SHA256 with " + std::to_string(f.header.iterations) +
+           " iterations, chunks of " + std::to_string(1u << f.header.chunkShift) + " bytes";
+}
+
 int RunInfo(const Options& o)
 {
     SfxLayout l;
@@ -257,10 +325,10 @@ int RunInfo(const Options& o)
         std::printf("{\"fileLength\": %" PRIu64 ", \"markerOffset\": %" PRIu64 ", \"payloadOffset\": %" PRIu64
                     ", \"payloadLength\": %" PRIu64 ", \"caption\": %s, \"openAfterDecode\": %d"
                     ", \"selfDeleteMode\": %d, \"allowSavePassword\": %d, \"showEncoderInfo\": %d"
-                    ", \"integrity\": \"%s\"}\n",
+                    ", \"integrity\": \"%s\"%s}\n",
                     l.fileLength, l.markerOffset, l.payloadOffset, l.payloadLength, JsonString(caption).c_str(),
                     s.openAfterDecode, s.selfDeleteMode, s.allowSavePassword, s.showEncoderInfo,
-                    l.integrityOk ? "ok" : "mismatch");
+                    l.integrityOk ? "ok" : "mismatch", FormJson(DescribeForm(l)).c_str());
     } else {
         std::printf("file length       %" PRIu64 "\n", l.fileLength);
         std::printf("stub length       %" PRIu64 " (marker block at %" PRIu64 ")\n", l.markerOffset, l.markerOffset);
@@ -269,6 +337,7 @@ int RunInfo(const Options& o)
         std::printf("openAfterDecode   %d\nselfDeleteMode    %d\nallowSavePassword %d\nshowEncoderInfo   %d\n",
                     s.openAfterDecode, s.selfDeleteMode, s.allowSavePassword, s.showEncoderInfo);
         std::printf("integrity         %s\n", l.integrityOk ? "ok" : "mismatch");
+        std::printf("form              %s\n", FormText(DescribeForm(l)).c_str());
     }
     return l.integrityOk ? kExitOk : kExitIntegrity;
 }
@@ -281,6 +350,7 @@ int RunVerify(const Options& o)
     if (rc != kExitOk) return Fail(rc, error);
     if (!l.integrityOk) return Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made");
     std::printf("%s: integrity ok\n", o.input.c_str());
+    std::printf("form: %s\n", FormText(DescribeForm(l)).c_str());
     return kExitOk;
 }
 
@@ -294,14 +364,28 @@ std::string OutputPathFor(const Options& o, const RecordHeader& h)
     return o.output;
 }
 
-void PrintHeaderJson(const RecordHeader& h, const std::string& output, int codepage)
+void PrintHeaderJson(const RecordHeader& h, const std::string& output, int codepage, const FormInfo& form)
 {
     std::printf("{\"fileName\": %s, \"contentLength\": %u, \"attributes\": %u, \"creationTime\": %" PRIu64
                 ", \"lastAccessTime\": %" PRIu64 ", \"lastWriteTime\": %" PRIu64
-                ", \"encoderSerial\": \"%08X\", \"createdAt\": %d, \"output\": %s}\n",
+                ", \"encoderSerial\": \"%08X\", \"createdAt\": %d, \"output\": %s%s}\n",
                 JsonString(DisplayText(h.fileName, codepage)).c_str(), h.contentLength, h.attributes,
                 h.creationTime, h.lastAccessTime, h.lastWriteTime, h.encoderSerial, h.createdAt,
-                JsonString(output).c_str());
+                JsonString(output).c_str(), FormJson(form).c_str());
+}
+
+// A sealed file's failures, each told for what it is.
+int FailSealed(const Options& o, int result)
+{
+    switch (result) {
+    case kDecodeWrong: return Fail(kExitWrongPassword, "wrong password");
+    case kDecodeTampered:
+        return Fail(kExitIntegrity, o.input + ": the caption or the flags were changed after the file was made");
+    case kDecodeNewer:
+        return Fail(kExitNewer, o.input + ": made by a newer version of lumisafe (unknown format version or key derivation)");
+    case kDecodeFailed: return Fail(kExitIo, "the cryptography failed (out of memory?)");
+    default: return Fail(kExitDamaged, o.input + ": damaged: the sealed payload is cut short or changed");
+    }
 }
 
 int RunUnpack(const Options& o)
@@ -313,6 +397,11 @@ int RunUnpack(const Options& o)
     if (rc != kExitOk) return Fail(rc, error);
     if (!l.integrityOk && !o.force)
         return Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made (--force decodes it anyway)");
+    const FormInfo form = DescribeForm(l);
+    if (l.form != kFormClassic && l.form != kFormSealed)
+        return Fail(kExitNewer, o.input + ": made by a newer version of lumisafe (unknown payload form " +
+                                    std::to_string(l.form) + ")");
+    if (l.form == kFormSealed && form.headerStatus != kSealedOk) return FailSealed(o, form.headerStatus == kSealedNewer ? kDecodeNewer : kDecodeDamaged);
     if (payload.size() < 2) return Fail(kExitDamaged, o.input + ": damaged: the payload is empty");
 
     std::string typed;
@@ -342,14 +431,16 @@ int RunUnpack(const Options& o)
     RecordHeader header;
     int result = kDecodeWrong;
     for (const std::string& password : candidates) {
-        result = DecodePayload(&payload, MakeKeyString(password), &sink, &header);
-        if (result == kDecodeOk || result == kDecodeSinkFailed) break;
+        if (l.form == kFormSealed) result = DecodeSealedPayload(&payload, l.marker, password, &sink, &header);
+        else result = DecodePayload(&payload, MakeKeyString(password), &sink, &header);
+        if (result != kDecodeWrong) break; // a sealed file's other failures hold for every candidate
         PendingAbandon(&out);
     }
     ProgressEnd(&progress);
     if (result != kDecodeOk) {
         PendingAbandon(&out);
         if (result == kDecodeSinkFailed) return Fail(kExitIo, error);
+        if (l.form == kFormSealed) return FailSealed(o, result);
         if (result == kDecodeShort) return Fail(kExitDamaged, o.input + ": damaged: the payload is too short");
         if (!l.integrityOk) return Fail(kExitDamaged, o.input + ": damaged: the payload does not decode");
         return Fail(kExitWrongPassword, "wrong password");
@@ -359,7 +450,7 @@ int RunUnpack(const Options& o)
         PendingAbandon(&out);
         return Fail(kExitIo, error);
     }
-    if (o.json) PrintHeaderJson(header, outputPath, o.codepage);
+    if (o.json) PrintHeaderJson(header, outputPath, o.codepage, form);
     else (void)std::fprintf(stderr, "%s: %u bytes\n", outputPath.c_str(), header.contentLength);
     return kExitOk;
 }
@@ -438,6 +529,7 @@ int RunPack(const Options& o)
     std::string typed;
     int rc = GetPassword(o, true, &typed);
     if (rc != kExitOk) return rc;
+    if (typed.empty()) return Fail(kExitUsage, "the password is empty");
     std::string password = typed;
     if (!IsAscii(typed) && IsValidUtf8(typed)) {
         const int cp = o.codepage != kCodepageAuto ? o.codepage : ChooseCodepageFor(typed);
@@ -464,17 +556,15 @@ int RunPack(const Options& o)
     std::unique_ptr<LzapEncoder, void (*)(LzapEncoder*)> encoder(LzapEncoderCreate(), LzapEncoderDestroy);
     if (!encoder) return Fail(kExitIo, "out of memory");
     LzapEncoderSetLazy(encoder.get(), o.lookahead ? 1 : 0);
-    std::vector<uint8_t> payload(PayloadBound(static_cast<uint32_t>(record.size())));
-    const std::string key = MakeKeyString(password);
+    std::vector<uint8_t> packed(PayloadBound(static_cast<uint32_t>(record.size())));
     Progress progress;
     ProgressStart(&progress, "packing", record.size());
-    const size_t payloadLength = EncodePayload(encoder.get(), record.data(), static_cast<uint32_t>(record.size()),
-                                               o.store, key.c_str(), static_cast<uint32_t>(key.size()),
-                                               payload.data(), payload.size(), ShowCompressProgress, &progress);
+    const size_t packedLength = PackRecord(encoder.get(), record.data(), static_cast<uint32_t>(record.size()),
+                                           o.store, packed.data(), packed.size(), ShowCompressProgress, &progress);
     ProgressEnd(&progress);
-    if (payloadLength == 0) return Fail(kExitIo, "could not encode the payload");
-    if (stub.size() + kMarkerBlockSize + payloadLength >= 0x80000000ull)
-        return Fail(kExitUsage, o.input + ": the self-decoding file would pass 2 GiB");
+    if (packedLength == 0) return Fail(kExitIo, "could not encode the payload");
+    const bool stored = packedLength == record.size();
+    std::vector<uint8_t>().swap(record);
 
     MarkerFields fields;
     fields.caption = caption.c_str();
@@ -483,8 +573,34 @@ int RunPack(const Options& o)
     fields.selfDeleteMode = o.selfDelete == "always" ? 0 : o.selfDelete == "on" ? 1 : 2;
     fields.allowSavePassword = o.savePassword ? 1 : 0;
     fields.showEncoderInfo = o.showEncoder ? 1 : 0;
+    fields.form = static_cast<uint8_t>(o.classic ? kFormClassic : kFormSealed);
     uint8_t block[kMarkerBlockSize];
-    WriteMarkerBlock(block, &fields, stub.data(), stub.size(), payload.data(), payloadLength);
+    FillMarkerBlock(block, &fields);
+
+    // The payload: the packed record enciphered (classic) or sealed, which
+    // binds the marker block's caption and flags to it.
+    std::vector<uint8_t> payload;
+    if (o.classic) {
+        const std::string key = MakeKeyString(password);
+        if (!EncipherPayload(packed.data(), static_cast<uint32_t>(packedLength), key.c_str(),
+                             static_cast<uint32_t>(key.size())))
+            return Fail(kExitIo, "could not encode the payload");
+        packed.resize(packedLength);
+        payload.swap(packed);
+    } else {
+        payload.resize(SealedPayloadSize(packedLength, kSealedDefaultChunkShift));
+        size_t sealedLength = 0;
+        rc = SealPayload(packed.data(), packedLength, block, reinterpret_cast<const uint8_t*>(password.data()),
+                                   static_cast<uint32_t>(password.size()), o.iterations, kSealedDefaultChunkShift,
+                                   payload.data(), payload.size(), &sealedLength);
+        SecureWipe(&password[0], password.size());
+        if (rc != kSealedOk) return Fail(kExitIo, "could not seal the payload");
+        payload.resize(sealedLength);
+    }
+    const size_t payloadLength = payload.size();
+    if (stub.size() + kMarkerBlockSize + payloadLength >= 0x80000000ull)
+        return Fail(kExitUsage, o.input + ": the self-decoding file would pass 2 GiB");
+    ComputeIntegritySum(stub.data(), stub.size(), payload.data(), payloadLength, block + kMarkerOffsetIntegritySum);
 
     std::string outPath = o.output;
     if (outPath.empty() || IsDirectory(outPath)) {
@@ -501,9 +617,9 @@ int RunPack(const Options& o)
         PendingAbandon(&out);
         return Fail(kExitIo, error);
     }
-    (void)std::fprintf(stderr, "%s: %zu bytes (%s, %u bytes of contents)\n", outPath.c_str(),
-                 stub.size() + kMarkerBlockSize + payloadLength,
-                 payloadLength == record.size() ? "stored" : "compressed", h.contentLength);
+    (void)std::fprintf(stderr, "%s: %zu bytes (%s, %s, %u bytes of contents)\n", outPath.c_str(),
+                       stub.size() + kMarkerBlockSize + payloadLength, o.classic ? "classic" : "sealed",
+                       stored ? "stored" : "compressed", h.contentLength);
     return kExitOk;
 }
 

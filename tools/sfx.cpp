@@ -1,6 +1,7 @@
 #include "sfx.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -17,6 +18,15 @@ const size_t kChunk = 1u << 20;
 struct FileCloser {
     void operator()(std::FILE* f) const { (void)std::fclose(f); } // read-only
 };
+
+// The payload's first bytes (a sealed header) for info and verify, which do
+// not keep the payload.
+void KeepPayloadHead(SfxLayout* layout, const uint8_t* data, size_t n)
+{
+    const size_t take = std::min(n, sizeof layout->payloadHead - layout->payloadHeadLength);
+    std::memcpy(layout->payloadHead + layout->payloadHeadLength, data, take);
+    layout->payloadHeadLength += take;
+}
 
 } // namespace
 
@@ -51,10 +61,13 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
         offset += piece;
         if (found) {
             ReadMarkerSettings(chunk.data() + piece, &layout->settings);
+            std::memcpy(layout->marker, chunk.data() + piece, kMarkerBlockSize);
+            layout->form = MarkerForm(layout->marker);
             const size_t rest = n - piece - kMarkerBlockSize;
             if (payload) payload->assign(chunk.data() + piece + kMarkerBlockSize, chunk.data() + n);
             AddIntegrityLanes(lanes, chunk.data() + piece + kMarkerBlockSize, rest);
             layout->payloadLength = rest;
+            KeepPayloadHead(layout, chunk.data() + piece + kMarkerBlockSize, rest);
         }
         if (n < chunk.size()) break;
     }
@@ -76,6 +89,7 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
         const size_t n = std::fread(chunk.data(), 1, chunk.size(), f.get());
         if (n == 0) break;
         AddIntegrityLanes(lanes, chunk.data(), n);
+        KeepPayloadHead(layout, chunk.data(), n);
         if (payload) payload->insert(payload->end(), chunk.data(), chunk.data() + n);
         layout->payloadLength += n;
         if (n < chunk.size()) break;
@@ -187,4 +201,30 @@ int DecodePayload(std::vector<uint8_t>* payload, const std::string& key, RecordS
                                                               : DecodeStored(*payload, sink, header);
     if (result != kDecodeOk) EncipherPayload(payload->data(), length, key.c_str(), keyLength);
     return result;
+}
+
+int DecodeSealedPayload(std::vector<uint8_t>* payload, const uint8_t* marker, const std::string& password,
+                        RecordSink* sink, RecordHeader* header)
+{
+    std::vector<uint8_t> scratch(size_t{1} << kSealedMaxChunkShift);
+    size_t plainLength = 0;
+    const int rc = OpenSealedPayload(payload->data(), payload->size(), marker,
+                                     reinterpret_cast<const uint8_t*>(password.data()),
+                                     static_cast<uint32_t>(password.size()), scratch.data(), scratch.size(),
+                                     &plainLength);
+    switch (rc) {
+    case kSealedOk: break;
+    case kSealedWrongPassword: return kDecodeWrong;
+    case kSealedTampered: return kDecodeTampered;
+    case kSealedDamaged: return kDecodeDamaged;
+    case kSealedNewer: return kDecodeNewer;
+    default: return kDecodeFailed;
+    }
+    // The plaintext is proven to be what the encoder sealed, so a record that
+    // does not decode now is damage (or an encoder fault), never the password.
+    payload->resize(plainLength);
+    const int result = LzapHasHeader(payload->data(), static_cast<uint32_t>(plainLength))
+                           ? DecodeStream(*payload, sink, header)
+                           : DecodeStored(*payload, sink, header);
+    return result == kDecodeWrong || result == kDecodeShort ? kDecodeDamaged : result;
 }

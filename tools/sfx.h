@@ -9,6 +9,7 @@
 
 #include "marker.h"
 #include "record.h"
+#include "sealed.h"
 
 // The tool's exit codes, one per kind of failure.
 enum ExitCode {
@@ -19,6 +20,7 @@ enum ExitCode {
     kExitNotSfx = 4,
     kExitDamaged = 5,
     kExitIo = 6,
+    kExitNewer = 7, // made by a newer version: an unknown payload form, version or key derivation
 };
 
 struct SfxLayout {
@@ -29,6 +31,10 @@ struct SfxLayout {
     MarkerSettings settings = {};
     uint8_t computedSum[16] = {};
     bool integrityOk = false;
+    uint8_t marker[kMarkerBlockSize] = {}; // the marker block as stored
+    uint32_t form = 0;                     // kFormClassic or kFormSealed (or unknown)
+    uint8_t payloadHead[kSealedHeaderSize] = {}; // the payload's first bytes
+    size_t payloadHeadLength = 0;
 };
 
 // Reads the file in large chunks: finds the marker block in 256-byte pieces,
@@ -50,6 +56,11 @@ enum DecodeResult {
     kDecodeWrong,    // header test, content check or stream failed: wrong password or damage
     kDecodeShort,    // payload shorter than 2 bytes
     kDecodeSinkFailed,
+    // Sealed form only: the password is proven right or the file says what it is.
+    kDecodeDamaged,   // cut short, a tag fails, or the record inside does not decode
+    kDecodeTampered,  // caption or flags changed
+    kDecodeNewer,     // unknown form version or key derivation
+    kDecodeFailed,    // the cryptography failed to run
 };
 
 // Deciphers the payload in place under the key string and streams the
@@ -58,6 +69,13 @@ enum DecodeResult {
 // another key.
 int DecodePayload(std::vector<uint8_t>* payload, const std::string& key, RecordSink* sink,
                   RecordHeader* header);
+
+// Opens a sealed payload in place under the password bytes (every tag is
+// checked before any plaintext is used), then streams the record to the sink.
+// Returns kDecodeWrong only for a wrong password; after a right one, failures
+// are damage.
+int DecodeSealedPayload(std::vector<uint8_t>* payload, const uint8_t* marker, const std::string& password,
+                        RecordSink* sink, RecordHeader* header);
 
 std::string MakeKeyString(const std::string& password);
 

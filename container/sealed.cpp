@@ -1,0 +1,145 @@
+#include "sealed.h"
+
+#include <cstring>
+
+#include "sealed_crypto.h"
+
+static const uint8_t kSealedMagic[4] = {'S', 'E', 'A', 'L'};
+
+static uint32_t ReadLe32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint32_t MarkerForm(const uint8_t* block)
+{
+    return block[kMarkerOffsetForm];
+}
+
+int ParseSealedHeader(const uint8_t* payload, size_t length, SealedHeader* header)
+{
+    if (length < 8 || std::memcmp(payload, kSealedMagic, 4) != 0) return kSealedDamaged;
+    header->version = payload[4];
+    header->kdf = payload[5];
+    // The version and the key derivation decide how the rest reads: a reader
+    // that does not know them must say so, not guess "wrong password".
+    if (header->version != kSealedVersion || header->kdf != kSealedKdfPbkdf2Sha256) return kSealedNewer;
+    if (length < kSealedHeaderSize) return kSealedDamaged;
+    header->chunkShift = payload[6];
+    header->iterations = ReadLe32(payload + 8);
+    if (header->chunkShift < kSealedMinChunkShift || header->chunkShift > kSealedMaxChunkShift || payload[7] != 0 ||
+        payload[35] != 0 || header->iterations == 0 || header->iterations > kSealedMaxIterations)
+        return kSealedDamaged;
+    std::memcpy(header->salt, payload + 12, kSealedSaltSize);
+    std::memcpy(header->noncePrefix, payload + 28, kSealedNoncePrefixSize);
+    return kSealedOk;
+}
+
+void SealedNonce(const uint8_t* prefix, uint32_t index, uint8_t flag, uint8_t* nonce)
+{
+    std::memcpy(nonce, prefix, kSealedNoncePrefixSize);
+    nonce[7] = static_cast<uint8_t>(index >> 24);
+    nonce[8] = static_cast<uint8_t>(index >> 16);
+    nonce[9] = static_cast<uint8_t>(index >> 8);
+    nonce[10] = static_cast<uint8_t>(index);
+    nonce[11] = flag;
+}
+
+void SealedMarkerAad(const uint8_t* marker, uint8_t* aad)
+{
+    std::memcpy(aad, marker, kMarkerOffsetIntegritySum);
+    aad[kMarkerOffsetIntegritySum] = marker[kMarkerBlockSize - 1];
+}
+
+int SealedChunks(size_t payloadLength, uint32_t chunkShift, uint32_t* count, size_t* plainLength)
+{
+    if (payloadLength <= kSealedHeaderSize) return 0;
+    const size_t body = payloadLength - kSealedHeaderSize;
+    const size_t chunk = static_cast<size_t>(1) << chunkShift;
+    const size_t stored = chunk + kSealedTagSize;
+    const size_t full = (body - 1) / stored; // chunks before the last
+    const size_t last = body - full * stored;
+    // The last chunk holds at least one byte: a record is never empty.
+    if (last <= kSealedTagSize || full >= 0xFFFFFFFFu) return 0;
+    *count = static_cast<uint32_t>(full + 1);
+    *plainLength = full * chunk + (last - kSealedTagSize);
+    return 1;
+}
+
+void SecureWipe(void* p, size_t n)
+{
+    volatile uint8_t* q = static_cast<volatile uint8_t*>(p);
+    while (n--) *q++ = 0;
+}
+
+// Opens one 16-byte check block of the header under its own nonce.
+static int OpenCheck(SealedKey* key, const uint8_t* prefix, uint8_t flag, const uint8_t* aad, uint32_t aadLength,
+                     const uint8_t* block)
+{
+    uint8_t nonce[kSealedNonceSize];
+    uint8_t plain[kSealedCheckPlainSize];
+    SealedNonce(prefix, 0, flag, nonce);
+    int rc = SealedKeyDecrypt(key, nonce, aad, aadLength, block, kSealedCheckPlainSize,
+                              block + kSealedCheckPlainSize, plain);
+    // The sealed bytes are zeros; a match of the tag already proves that.
+    if (rc == kSealedOk) {
+        for (uint32_t i = 0; i < kSealedCheckPlainSize; ++i)
+            if (plain[i]) rc = kSealedDamaged;
+    }
+    return rc;
+}
+
+// Decrypts every chunk into scratch, checks its tag, and only then moves the
+// plaintext down into place: chunk i's plaintext lands before its ciphertext.
+static int OpenChunks(SealedKey* key, uint8_t* payload, const SealedHeader* h, const uint8_t* aad, uint32_t count,
+                      size_t plainLength, uint8_t* scratch)
+{
+    const size_t chunk = static_cast<size_t>(1) << h->chunkShift;
+    uint8_t nonce[kSealedNonceSize];
+    size_t from = kSealedHeaderSize, to = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const int last = i + 1 == count;
+        const size_t n = last ? plainLength - to : chunk;
+        SealedNonce(h->noncePrefix, i, static_cast<uint8_t>(last ? 1 : 0), nonce);
+        const int rc = SealedKeyDecrypt(key, nonce, aad, kSealedChunkAadSize, payload + from, n, payload + from + n,
+                                        scratch);
+        if (rc != kSealedOk) return rc;
+        std::memmove(payload + to, scratch, n);
+        from += n + kSealedTagSize;
+        to += n;
+    }
+    SecureWipe(scratch, chunk);
+    return kSealedOk;
+}
+
+int OpenSealedPayload(uint8_t* payload, size_t length, const uint8_t* marker, const uint8_t* password,
+                      uint32_t passwordLength, uint8_t* scratch, size_t scratchCapacity, size_t* plainLength)
+{
+    SealedHeader h;
+    int rc = ParseSealedHeader(payload, length, &h);
+    if (rc != kSealedOk) return rc;
+    uint32_t count = 0;
+    if (!SealedChunks(length, h.chunkShift, &count, plainLength)) return kSealedDamaged;
+    if (scratchCapacity < (static_cast<size_t>(1) << h.chunkShift)) return kSealedFailed;
+
+    SealedKey* key = nullptr;
+    rc = SealedKeyDerive(password, passwordLength, h.salt, kSealedSaltSize, h.iterations, &key);
+    if (rc != kSealedOk) return rc;
+    // Checks in this order: the password, then the marker block, then the
+    // chunks, so each failure is told for what it is.
+    rc = OpenCheck(key, h.noncePrefix, kSealedCheckFlagPassword, payload, 36, payload + 36);
+    if (rc == kSealedDamaged) rc = kSealedWrongPassword;
+    uint8_t aad[kSealedChunkAadSize];
+    SealedMarkerAad(marker, aad);
+    if (rc == kSealedOk) {
+        rc = OpenCheck(key, h.noncePrefix, kSealedCheckFlagMarker, aad, kSealedMarkerAadSize, payload + 68);
+        if (rc == kSealedDamaged) rc = kSealedTampered;
+    }
+    if (rc == kSealedOk) {
+        std::memcpy(aad + kSealedMarkerAadSize, payload, kSealedHeaderSize);
+        rc = OpenChunks(key, payload, &h, aad, count, *plainLength, scratch);
+    }
+    SealedKeyDestroy(key);
+    return rc;
+}

@@ -1,0 +1,111 @@
+// The sealed payload form: the record (compressed stream or stored form) in
+// chunks encrypted with AES-256-GCM under a key derived from the password by
+// PBKDF2-HMAC-SHA256, behind a small versioned header. The marker block's
+// form byte tells it from the classic form (0). The cryptography itself is
+// the platform's (sealed_crypto.h); this file holds the layout and the one
+// order of checks that every reader follows.
+//
+// Layout, all numbers little-endian:
+//   header (100 bytes)
+//     0   4  magic "SEAL"
+//     4   1  form version (1)
+//     5   1  key derivation (1: PBKDF2-HMAC-SHA256)
+//     6   1  chunk shift s: every chunk but the last holds 2^s plaintext bytes
+//     7   1  reserved, 0
+//     8   4  iteration count
+//    12  16  salt
+//    28   7  nonce prefix
+//    35   1  reserved, 0
+//    36  32  password check: 16 zero bytes sealed under nonce (prefix, 0, 0x80)
+//            with the header's first 36 bytes as associated data
+//    68  32  marker check: 16 zero bytes sealed under nonce (prefix, 0, 0x81)
+//            with the marker block less its integrity sum as associated data
+//   chunks: ciphertext, then its 16-byte tag, under nonce (prefix, index, 0),
+//           the last one (prefix, index, 1); associated data: the marker block
+//           less its integrity sum, then the whole header.
+// A nonce is the prefix, the 32-bit index big-endian, and one flag byte.
+#ifndef LUMISAFE_CONTAINER_SEALED_H
+#define LUMISAFE_CONTAINER_SEALED_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "marker.h"
+
+enum : uint32_t {
+    kMarkerOffsetForm = 24, // a reserved byte of the marker block: 0 classic, 1 sealed
+    kFormClassic = 0,
+    kFormSealed = 1,
+
+    kSealedHeaderSize = 100,
+    kSealedVersion = 1,
+    kSealedKdfPbkdf2Sha256 = 1,
+    kSealedSaltSize = 16,
+    kSealedNoncePrefixSize = 7,
+    kSealedNonceSize = 12,
+    kSealedTagSize = 16,
+    kSealedKeySize = 32,
+    kSealedCheckPlainSize = 16,
+    kSealedMinChunkShift = 12,
+    kSealedMaxChunkShift = 20,
+    kSealedDefaultChunkShift = 16,
+    kSealedDefaultIterations = 600000,
+    // A reader refuses more: a crafted count must not keep it busy for hours.
+    kSealedMaxIterations = 50000000,
+    kSealedMarkerAadSize = 240, // marker bytes 0..238 and 255
+    kSealedChunkAadSize = kSealedMarkerAadSize + kSealedHeaderSize,
+    kSealedCheckFlagPassword = 0x80,
+    kSealedCheckFlagMarker = 0x81,
+};
+
+enum SealedStatus : int {
+    kSealedFailed = 0,        // the cryptography failed to run (out of memory, a system error)
+    kSealedOk = 1,
+    kSealedWrongPassword = 2, // the password check does not open
+    kSealedTampered = 3,      // the password is right, the caption or flags were changed
+    kSealedDamaged = 4,       // cut short, a chunk's tag fails, or the header is malformed
+    kSealedNewer = 5,         // an unknown form version or key derivation
+    kSealedNoCrypto = 6,      // the system has no usable AES-GCM or PBKDF2
+};
+
+struct SealedHeader {
+    uint32_t version;
+    uint32_t kdf;
+    uint32_t chunkShift;
+    uint32_t iterations;
+    uint8_t salt[kSealedSaltSize];
+    uint8_t noncePrefix[kSealedNoncePrefixSize];
+};
+
+// The form byte of a marker block.
+uint32_t MarkerForm(const uint8_t* block);
+
+// Reads and checks the header at the start of a sealed payload of length
+// bytes: kSealedOk, kSealedNewer (version or key derivation unknown) or
+// kSealedDamaged (too short, wrong magic, a field out of range).
+int ParseSealedHeader(const uint8_t* payload, size_t length, SealedHeader* header);
+
+// The nonce for one chunk or check block.
+void SealedNonce(const uint8_t* prefix, uint32_t index, uint8_t flag, uint8_t* nonce);
+
+// The marker block less its integrity sum (kSealedMarkerAadSize bytes).
+void SealedMarkerAad(const uint8_t* marker, uint8_t* aad);
+
+// Chunk geometry of a sealed payload of payloadLength bytes: the number of
+// chunks and the plaintext length. 0 when no whole chunk structure fits
+// (cut short), which every reader reports as damage.
+int SealedChunks(size_t payloadLength, uint32_t chunkShift, uint32_t* count, size_t* plainLength);
+
+// Opens a sealed payload in place: derives the key, tests the password check,
+// then the marker check, then every chunk's tag, and leaves the plaintext
+// (plainLength bytes) at the start of payload. scratch holds one chunk
+// (2^kSealedMaxChunkShift bytes suffice). Nothing of the plaintext is usable
+// unless kSealedOk is returned; on any other result the payload is left
+// partly overwritten. The key is wiped before return.
+int OpenSealedPayload(uint8_t* payload, size_t length, const uint8_t* marker, const uint8_t* password,
+                      uint32_t passwordLength, uint8_t* scratch, size_t scratchCapacity, size_t* plainLength);
+
+// Overwrites memory in a way the compiler may not drop.
+void SecureWipe(void* p, size_t n);
+
+#endif
