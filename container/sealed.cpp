@@ -28,8 +28,10 @@ int ParseSealedHeader(const uint8_t* payload, size_t length, SealedHeader* heade
     if (length < kSealedHeaderSize) return kSealedDamaged;
     header->chunkShift = payload[6];
     header->iterations = ReadLe32(payload + 8);
-    if (header->chunkShift < kSealedMinChunkShift || header->chunkShift > kSealedMaxChunkShift || payload[7] != 0 ||
-        payload[35] != 0 || header->iterations == 0 || header->iterations > kSealedMaxIterations)
+    // The reserved bytes are not tested here: they are associated data, so a
+    // changed one fails a tag like any other change.
+    if (header->chunkShift < kSealedMinChunkShift || header->chunkShift > kSealedMaxChunkShift ||
+        header->iterations == 0 || header->iterations > kSealedMaxIterations)
         return kSealedDamaged;
     std::memcpy(header->salt, payload + 12, kSealedSaltSize);
     std::memcpy(header->noncePrefix, payload + 28, kSealedNoncePrefixSize);
@@ -73,21 +75,14 @@ void SecureWipe(void* p, size_t n)
     while (n--) *q++ = 0;
 }
 
-// Opens one 16-byte check block of the header under its own nonce.
-static int OpenCheck(SealedKey* key, const uint8_t* prefix, uint8_t flag, const uint8_t* aad, uint32_t aadLength,
-                     const uint8_t* block)
+// Opens one sealed block, a check block or a chunk of n bytes followed by
+// its tag, into out.
+static int OpenBlock(SealedKey* key, const uint8_t* prefix, uint32_t index, uint8_t flag, const uint8_t* aad,
+                     uint32_t aadLength, const uint8_t* in, size_t n, uint8_t* out)
 {
     uint8_t nonce[kSealedNonceSize];
-    uint8_t plain[kSealedCheckPlainSize];
-    SealedNonce(prefix, 0, flag, nonce);
-    int rc = SealedKeyDecrypt(key, nonce, aad, aadLength, block, kSealedCheckPlainSize,
-                              block + kSealedCheckPlainSize, plain);
-    // The sealed bytes are zeros; a match of the tag already proves that.
-    if (rc == kSealedOk) {
-        for (uint32_t i = 0; i < kSealedCheckPlainSize; ++i)
-            if (plain[i]) rc = kSealedDamaged;
-    }
-    return rc;
+    SealedNonce(prefix, index, flag, nonce);
+    return SealedKeyDecrypt(key, nonce, aad, aadLength, in, n, in + n, out);
 }
 
 // Decrypts every chunk into scratch, checks its tag, and only then moves the
@@ -96,14 +91,12 @@ static int OpenChunks(SealedKey* key, uint8_t* payload, const SealedHeader* h, c
                       size_t plainLength, uint8_t* scratch)
 {
     const size_t chunk = static_cast<size_t>(1) << h->chunkShift;
-    uint8_t nonce[kSealedNonceSize];
     size_t from = kSealedHeaderSize, to = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const int last = i + 1 == count;
         const size_t n = last ? plainLength - to : chunk;
-        SealedNonce(h->noncePrefix, i, static_cast<uint8_t>(last ? 1 : 0), nonce);
-        const int rc = SealedKeyDecrypt(key, nonce, aad, kSealedChunkAadSize, payload + from, n, payload + from + n,
-                                        scratch);
+        const int rc = OpenBlock(key, h->noncePrefix, i, static_cast<uint8_t>(last), aad, kSealedChunkAadSize,
+                                 payload + from, n, scratch);
         if (rc != kSealedOk) return rc;
         std::memmove(payload + to, scratch, n);
         from += n + kSealedTagSize;
@@ -127,13 +120,16 @@ int OpenSealedPayload(uint8_t* payload, size_t length, const uint8_t* marker, co
     rc = SealedKeyDerive(password, passwordLength, h.salt, kSealedSaltSize, h.iterations, &key);
     if (rc != kSealedOk) return rc;
     // Checks in this order: the password, then the marker block, then the
-    // chunks, so each failure is told for what it is.
-    rc = OpenCheck(key, h.noncePrefix, kSealedCheckFlagPassword, payload, 36, payload + 36);
-    if (rc == kSealedDamaged) rc = kSealedWrongPassword;
+    // chunks, so each failure is told for what it is. The check blocks seal
+    // zeros: their tags alone prove the key and the associated data.
     uint8_t aad[kSealedChunkAadSize];
     SealedMarkerAad(marker, aad);
+    rc = OpenBlock(key, h.noncePrefix, 0, kSealedCheckFlagPassword, payload, 36, payload + 36, kSealedCheckPlainSize,
+                   scratch);
+    if (rc == kSealedDamaged) rc = kSealedWrongPassword;
     if (rc == kSealedOk) {
-        rc = OpenCheck(key, h.noncePrefix, kSealedCheckFlagMarker, aad, kSealedMarkerAadSize, payload + 68);
+        rc = OpenBlock(key, h.noncePrefix, 0, kSealedCheckFlagMarker, aad, kSealedMarkerAadSize, payload + 68,
+                       kSealedCheckPlainSize, scratch);
         if (rc == kSealedDamaged) rc = kSealedTampered;
     }
     if (rc == kSealedOk) {

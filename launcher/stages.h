@@ -9,12 +9,6 @@
 // ".exe", in a 260-byte buffer. Returns 0 when the system gives no name.
 int MakeTempExeName(const char* prefix, char* path);
 
-// Starts file through the shell with the current directory as its working
-// directory, and without expanding %VARIABLES% in the file or parameters (a
-// folder named like "50%TEMP%" must arrive as it is). The result is not
-// reported: neither caller can do anything about a failure.
-void StartWithShell(const char* file, const char* parameters);
-
 // Launch stage: copies the stub to a "DEC" temporary executable, checks the
 // integrity sum and starts the copy as the decode stage. 1 on success.
 int RunLaunchStage();

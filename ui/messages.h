@@ -15,6 +15,9 @@ enum MessageId {
     kMsgWrongPassword,
     kMsgCannotCreate,
     kMsgCannotWrite,
+    kMsgDamaged,
+    kMsgNewerVersion,
+    kMsgNoCrypto,
     // Control texts and pieces of the encoder information.
     kTextPrompt,
     kTextSuicide,

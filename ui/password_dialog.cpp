@@ -5,19 +5,17 @@
 #include <shellapi.h>
 
 #include "cipher.h"
+#include "decode_file.h"
 #include "encoder_info_dialog.h"
-#include "lzap.h"
 #include "memblock.h"
 #include "messages.h"
 #include "record.h"
 #include "registry_store.h"
 #include "resource_ids.h"
-#include "stages.h"
+#include "sealed.h"
+#include "shell.h"
 #include "strbuf.h"
 #include "stub_state.h"
-
-// The decompressor's tables exist once per process.
-static LzapDecoder decoder;
 
 static void Fail(HWND window, MessageId id)
 {
@@ -102,55 +100,6 @@ static void InitPasswordDialog(HWND window)
     ShowWindow(window, SW_SHOW);
 }
 
-// Reads the payload into a new locked block of its own size.
-static int ReadPayload(HWND window, MemBlock* block)
-{
-    HANDLE f = CreateFileA(selfDecodingPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) {
-        Fail(window, kMsgNoFileSize);
-        return 0;
-    }
-    const DWORD fileSize = GetFileSize(f, nullptr);
-    CloseHandle(f);
-    // A file cut short since the launch stage checked it has no payload to read.
-    if (fileSize == INVALID_FILE_SIZE || fileSize < payloadOffset + 2) {
-        Fail(window, kMsgCannotRead);
-        return 0;
-    }
-    const DWORD size = fileSize - payloadOffset;
-    HGLOBAL memory = GlobalAlloc(0x1072, size); // movable, zeroed; one attempt
-    if (!memory) {
-        Fail(window, kMsgNoMemory);
-        return 0;
-    }
-    uint8_t* address = static_cast<uint8_t*>(GlobalLock(memory));
-    if (!address) {
-        Fail(window, kMsgNoMemoryLock);
-        GlobalFree(memory);
-        return 0;
-    }
-    MemBlockAdopt(block, memory, address, size, size);
-    f = CreateFileA(selfDecodingPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f == INVALID_HANDLE_VALUE) {
-        Fail(window, kMsgCannotOpen);
-        MemBlockFree(block);
-        return 0;
-    }
-    DWORD got = 0;
-    const BOOL ok = SetFilePointer(f, static_cast<LONG>(payloadOffset), nullptr, FILE_BEGIN) == payloadOffset &&
-                    ReadFile(f, address, size, &got, nullptr) && got == size;
-    if (!ok) {
-        Fail(window, kMsgCannotRead);
-        CloseHandle(f);
-        MemBlockFree(block);
-        return 0;
-    }
-    CloseHandle(f);
-    return 1;
-}
-
 // Asks where to save; the stored name, cut to its last component, is the
 // initial name. On success path holds the chosen full path.
 static int AskOutputPath(HWND window, const RecordHeader* header, char* path)
@@ -170,98 +119,6 @@ static int AskOutputPath(HWND window, const RecordHeader* header, char* path)
     return GetSaveFileNameA(&ofn) != 0;
 }
 
-// Identity of the file at path (volume serial and file index), which every
-// spelling of it shares: short names, other drive letters, UNC paths.
-static int FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info)
-{
-    HANDLE f = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return 0;
-    const BOOL ok = GetFileInformationByHandle(f, info);
-    CloseHandle(f);
-    return ok != 0;
-}
-
-// Nonzero only when both paths are known to name two different files.
-static int DifferentFiles(const char* a, const char* b)
-{
-    BY_HANDLE_FILE_INFORMATION x, y;
-    return FileIdentity(a, &x) && FileIdentity(b, &y) &&
-           (x.dwVolumeSerialNumber != y.dwVolumeSerialNumber || x.nFileIndexHigh != y.nFileIndexHigh ||
-            x.nFileIndexLow != y.nFileIndexLow);
-}
-
-// Writes all of content to a new file beside path, flushed and with its
-// times: a failure or a kill leaves the target as it was.
-static int WriteBeside(HWND window, const char* path, const RecordHeader* header, const uint8_t* content,
-                       char* temporary)
-{
-    char folder[MAX_PATH];
-    lstrcpynA(folder, path, MAX_PATH);
-    folder[StoredNameLastComponent(folder, GetACP() == 932)] = 0;
-    if (!folder[0] || !GetTempFileNameA(folder, "lsf", 0, temporary)) {
-        Fail(window, kMsgCannotCreate);
-        return 0;
-    }
-    HANDLE out = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out == INVALID_HANDLE_VALUE) {
-        Fail(window, kMsgCannotCreate);
-        DeleteFileA(temporary);
-        return 0;
-    }
-    DWORD written = 0;
-    FILETIME times[3];
-    const uint64_t values[3] = {header->creationTime, header->lastAccessTime, header->lastWriteTime};
-    for (int i = 0; i < 3; ++i) {
-        times[i].dwLowDateTime = static_cast<DWORD>(values[i]);
-        times[i].dwHighDateTime = static_cast<DWORD>(values[i] >> 32);
-    }
-    const BOOL ok = WriteFile(out, content, header->contentLength, &written, nullptr) &&
-                    written == header->contentLength && FlushFileBuffers(out);
-    if (ok) SetFileTime(out, &times[0], &times[1], &times[2]);
-    if (!CloseHandle(out) || !ok) {
-        Fail(window, kMsgCannotWrite);
-        DeleteFileA(temporary);
-        return 0;
-    }
-    return 1;
-}
-
-// Puts the written file in the target's place in one step. A read-only
-// target the user chose to replace loses that bit first (and gets it back if
-// the replacement fails); systems without MoveFileExA delete, then rename.
-static int ReplaceTarget(const char* temporary, const char* path)
-{
-    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (MoveFileExA(temporary, path, flags)) return 1;
-    if (GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) {
-        DeleteFileA(path);
-        return MoveFileA(temporary, path) != 0;
-    }
-    const DWORD old = GetFileAttributesA(path);
-    if (old == INVALID_FILE_ATTRIBUTES || !(old & FILE_ATTRIBUTE_READONLY)) return 0;
-    SetFileAttributesA(path, old & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    if (MoveFileExA(temporary, path, flags)) return 1;
-    SetFileAttributesA(path, old);
-    return 0;
-}
-
-// Writes the decoded file at path with its times and attributes. Until the
-// last step the target (which may be the self-decoding file itself) is
-// untouched, and a failure leaves nothing partial behind.
-static int WriteOutput(HWND window, const char* path, const RecordHeader* header, const uint8_t* content)
-{
-    char temporary[MAX_PATH];
-    if (!WriteBeside(window, path, header, content, temporary)) return 0;
-    if (!ReplaceTarget(temporary, path)) {
-        Fail(window, kMsgCannotCreate);
-        DeleteFileA(temporary);
-        return 0;
-    }
-    SetFileAttributesA(path, OutputAttributes(header->attributes));
-    return 1;
-}
-
 static void UpdateSavedPassword(HWND window)
 {
     if (allowSavePassword == 0) return;
@@ -275,19 +132,34 @@ static void UpdateSavedPassword(HWND window)
     SecureZeroMemory(text, sizeof text);
 }
 
-// Builds the key string from the password field, in a buffer of the text's
-// length + 64 bytes. Returns it (HeapFree'd by the caller) or null.
-static char* TakeKeyString(HWND window, uint32_t* keyLength)
+// The password field's text, in a heap buffer with room for the key string,
+// which the caller wipes and frees; null when no memory is left.
+static char* TakePassword(HWND window, uint32_t* length, uint32_t* capacity)
 {
     HWND edit = GetDlgItem(window, IDC_PASSWORD_EDIT);
     const int textLength = GetWindowTextLengthA(edit);
-    const uint32_t capacity = static_cast<uint32_t>(textLength > 0 ? textLength : 0) + kKeyStringSlack;
-    char* key = static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, capacity));
-    if (!key) return nullptr;
-    const int n = GetWindowTextA(edit, key, static_cast<int>(capacity));
-    *keyLength = BuildKeyString(reinterpret_cast<const uint8_t*>(key), n > 0 ? static_cast<uint32_t>(n) : 0, key,
-                                capacity);
-    return key;
+    *capacity = static_cast<uint32_t>(textLength > 0 ? textLength : 0) + kKeyStringSlack;
+    char* text = static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, *capacity));
+    if (!text) return nullptr;
+    const int n = GetWindowTextA(edit, text, static_cast<int>(*capacity));
+    *length = n > 0 ? static_cast<uint32_t>(n) : 0;
+    return text;
+}
+
+// The message for each failure of the decode work, in DecodeStatus order.
+static const uint8_t kFailureMessage[] = {
+    0,              0,               kMsgWrongPassword, kMsgTamperText,   kMsgDamaged,
+    kMsgNewerVersion, kMsgNoCrypto,  kMsgNoFileSize,    kMsgCannotOpen,   kMsgCannotRead,
+    kMsgNoMemory,   kMsgNoMemoryLock, kMsgCannotCreate, kMsgCannotWrite,
+};
+
+static void ReportFailure(HWND window, int status)
+{
+    // A changed caption or flags get the same warning as a changed file.
+    if (status == kDecodeTampered)
+        MessageBoxA(window, Text(kMsgTamperText), Text(kMsgTamperTitle), MB_OK | MB_ICONERROR);
+    else
+        Fail(window, static_cast<MessageId>(kFailureMessage[status]));
 }
 
 static int DecodeAndSave(HWND window)
@@ -295,56 +167,46 @@ static int DecodeAndSave(HWND window)
     HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT);
     HCURSOR previous = SetCursor(wait);
     int result = 0;
-    uint32_t keyLength = 0;
-    char* key = TakeKeyString(window, &keyLength);
+    uint32_t passwordLength = 0, capacity = 0;
+    char* password = TakePassword(window, &passwordLength, &capacity);
     MemBlock block = {0, 0, nullptr, nullptr};
     RecordHeader header;
     char path[MAX_PATH];
-
-    if (!key || keyLength == 0) {
-        Fail(window, kMsgNoMemory);
-        goto end;
+    int status = password ? DecodeRecord(password, passwordLength, capacity, &block, &header) : kDecodeNoMemory;
+    if (password) {
+        SecureWipe(password, capacity);
+        HeapFree(GetProcessHeap(), 0, password);
     }
-    if (!ReadPayload(window, &block)) goto end;
-    DecipherPayload(block.address, block.size, key, keyLength);
-    if (!Decompress(&decoder, &block)) {
-        // A mistyped password often keeps the magic and makes a stream that
-        // breaks off; only a failed allocation is something else.
-        Fail(window, decoder.status == kLzapNoMemory ? kMsgNoMemory : kMsgWrongPassword);
-        goto release;
-    }
-    if (ReadRecord(block.address, block.size, &header) != kRecordOk) {
-        Fail(window, kMsgWrongPassword);
-        goto release;
+    if (status != kDecodeOk) {
+        SetCursor(previous);
+        ReportFailure(window, status);
+        return 0;
     }
     if (showEncoderInfo)
         DialogBoxParamA(nullptr, MAKEINTRESOURCEA(IDD_ENCODER_INFO), window, EncoderInfoDialogProc,
                         reinterpret_cast<LPARAM>(&header));
 
     SetCursor(previous);
-    if (!AskOutputPath(window, &header, path)) goto release;
-    {
+    if (AskOutputPath(window, &header, path)) {
         // The box counts from the moment the name is confirmed, but the file
         // is deleted only once its contents exist elsewhere.
         const int deleteSelf = IsDlgButtonChecked(window, IDC_SELF_DELETE) == BST_CHECKED;
         SetCursor(wait);
-        if (!WriteOutput(window, path, &header, block.address + kRecordContentOffset)) goto release;
-        UpdateSavedPassword(window);
-        // Deleted only once the output is flushed and in place, and never
-        // when the output is the self-decoding file under another spelling.
-        if (deleteSelf && DifferentFiles(path, selfDecodingPath)) DeleteFileA(selfDecodingPath);
-        result = 1;
+        status = WriteDecodedFile(path, &header, block.address + kRecordContentOffset);
+        SetCursor(previous);
+        if (status != kDecodeOk) {
+            ReportFailure(window, status);
+        } else {
+            UpdateSavedPassword(window);
+            // Deleted only once the output is flushed and in place, and never
+            // when the output is the self-decoding file under another spelling.
+            if (deleteSelf && DifferentFiles(path, selfDecodingPath)) DeleteFileA(selfDecodingPath);
+            result = 1;
+        }
     }
-release:
     MemBlockFree(&block);
     // The save dialog may have made the chosen file's folder the current one.
     if (result && openAfterDecode) StartWithShell(path, nullptr);
-end:
-    SetCursor(previous);
-    if (key) {
-        SecureZeroMemory(key, keyLength);
-        HeapFree(GetProcessHeap(), 0, key);
-    }
     return result;
 }
 

@@ -1,7 +1,7 @@
 // The decode stage's process-wide settings, filled once from the marker
 // block of the self-decoding file when the password dialog starts.
-#ifndef LUMISAFE_LAUNCHER_STUB_STATE_H
-#define LUMISAFE_LAUNCHER_STUB_STATE_H
+#ifndef LUMISAFE_DECODE_STUB_STATE_H
+#define LUMISAFE_DECODE_STUB_STATE_H
 
 #include <cstdint>
 
@@ -10,6 +10,8 @@ enum : uint32_t { kPathSize = 260 };
 extern char selfDecodingPath[kPathSize];
 extern char dialogCaption[kPathSize];
 extern uint32_t payloadOffset;
+extern uint8_t markerBlock[256]; // as stored: the sealed form checks it
+extern uint32_t payloadForm;     // the marker block's form byte
 extern int32_t openAfterDecode;
 extern int32_t selfDeleteMode;
 extern int32_t allowSavePassword;

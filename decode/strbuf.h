@@ -1,8 +1,8 @@
 // Building texts in fixed buffers without ever writing past them: every
 // append is cut at the capacity and the cut is remembered, so callers can
 // refuse a text that did not fit instead of using a truncated path.
-#ifndef LUMISAFE_LAUNCHER_STRBUF_H
-#define LUMISAFE_LAUNCHER_STRBUF_H
+#ifndef LUMISAFE_DECODE_STRBUF_H
+#define LUMISAFE_DECODE_STRBUF_H
 
 #include <cstdint>
 

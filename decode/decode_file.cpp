@@ -1,0 +1,174 @@
+#include "decode_file.h"
+
+#include <windows.h>
+
+#include "cipher.h"
+#include "lzap.h"
+#include "sealed.h"
+#include "stub_state.h"
+
+// The decompressor's tables exist once per process.
+static LzapDecoder decoder;
+
+// Reads the payload into a new locked block of its own size.
+static int ReadPayload(MemBlock* block)
+{
+    HANDLE f = CreateFileA(selfDecodingPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return kDecodeNoFileSize;
+    const DWORD fileSize = GetFileSize(f, nullptr);
+    CloseHandle(f);
+    // A file cut short since the launch stage checked it has no payload to read.
+    if (fileSize == INVALID_FILE_SIZE || fileSize < payloadOffset + 2) return kDecodeCannotRead;
+    const DWORD size = fileSize - payloadOffset;
+    HGLOBAL memory = GlobalAlloc(0x1072, size); // movable, zeroed; one attempt
+    if (!memory) return kDecodeNoMemory;
+    uint8_t* address = static_cast<uint8_t*>(GlobalLock(memory));
+    if (!address) {
+        GlobalFree(memory);
+        return kDecodeNoMemoryLock;
+    }
+    MemBlockAdopt(block, memory, address, size, size);
+    f = CreateFileA(selfDecodingPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                    nullptr);
+    if (f == INVALID_HANDLE_VALUE) {
+        MemBlockFree(block);
+        return kDecodeCannotOpen;
+    }
+    DWORD got = 0;
+    const BOOL ok = SetFilePointer(f, static_cast<LONG>(payloadOffset), nullptr, FILE_BEGIN) == payloadOffset &&
+                    ReadFile(f, address, size, &got, nullptr) && got == size;
+    CloseHandle(f);
+    if (!ok) {
+        MemBlockFree(block);
+        return kDecodeCannotRead;
+    }
+    return kDecodeOk;
+}
+
+// Classic form: the key string (the password and its length in digits),
+// built in place in the password's buffer, then the seven decipher steps.
+static int Decipher(char* password, uint32_t passwordLength, uint32_t capacity, MemBlock* block)
+{
+    const uint32_t keyLength =
+        BuildKeyString(reinterpret_cast<const uint8_t*>(password), passwordLength, password, capacity);
+    if (!keyLength) return kDecodeNoMemory;
+    DecipherPayload(block->address, block->size, password, keyLength);
+    return kDecodeOk;
+}
+
+// Sealed form: every check and every chunk's tag passes before the
+// plaintext (left at the start of the block) is used at all.
+static int Unseal(const char* password, uint32_t passwordLength, MemBlock* block)
+{
+    const uint32_t scratchSize = 1u << kSealedMaxChunkShift; // room for any chunk size
+    uint8_t* scratch = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, scratchSize));
+    if (!scratch) return kDecodeNoMemory;
+    size_t plainLength = 0;
+    const int rc = OpenSealedPayload(block->address, block->size, markerBlock,
+                                     reinterpret_cast<const uint8_t*>(password), passwordLength, scratch,
+                                     scratchSize, &plainLength);
+    HeapFree(GetProcessHeap(), 0, scratch);
+    if (rc == kSealedOk) block->size = static_cast<uint32_t>(plainLength);
+    return rc == kSealedFailed ? kDecodeNoMemory : rc;
+}
+
+int DecodeRecord(char* password, uint32_t passwordLength, uint32_t capacity, MemBlock* block, RecordHeader* header)
+{
+    if (payloadForm != kFormClassic && payloadForm != kFormSealed) return kDecodeNewer;
+    int rc = ReadPayload(block);
+    if (rc != kDecodeOk) return rc;
+    const int sealed = payloadForm == kFormSealed;
+    rc = sealed ? Unseal(password, passwordLength, block) : Decipher(password, passwordLength, capacity, block);
+    if (rc == kDecodeOk && !Decompress(&decoder, block)) {
+        // A mistyped password often keeps the magic and makes a stream that
+        // breaks off; a sealed file's plaintext is proven, so there it is damage.
+        rc = decoder.status == kLzapNoMemory ? kDecodeNoMemory : sealed ? kDecodeDamaged : kDecodeWrongPassword;
+    }
+    if (rc == kDecodeOk && ReadRecord(block->address, block->size, header) != kRecordOk)
+        rc = sealed ? kDecodeDamaged : kDecodeWrongPassword;
+    if (rc != kDecodeOk) MemBlockFree(block);
+    return rc;
+}
+
+// What the file system says of the file at path; 0 when it cannot be opened.
+static int FileInfo(const char* path, BY_HANDLE_FILE_INFORMATION* info)
+{
+    HANDLE f = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 0;
+    const BOOL ok = GetFileInformationByHandle(f, info);
+    CloseHandle(f);
+    return ok != 0;
+}
+
+int DifferentFiles(const char* a, const char* b)
+{
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return FileInfo(a, &x) && FileInfo(b, &y) &&
+           (x.dwVolumeSerialNumber != y.dwVolumeSerialNumber || x.nFileIndexHigh != y.nFileIndexHigh ||
+            x.nFileIndexLow != y.nFileIndexLow);
+}
+
+// Writes all of content to a new file beside path, flushed and with its
+// times: a failure or a kill leaves the target as it was.
+static int WriteBeside(const char* path, const RecordHeader* header, const uint8_t* content, char* temporary)
+{
+    char folder[MAX_PATH];
+    lstrcpynA(folder, path, MAX_PATH);
+    folder[StoredNameLastComponent(folder, GetACP() == 932)] = 0;
+    if (!folder[0] || !GetTempFileNameA(folder, "lsf", 0, temporary)) return kDecodeCannotCreate;
+    HANDLE out = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        DeleteFileA(temporary);
+        return kDecodeCannotCreate;
+    }
+    FILETIME times[3];
+    const uint64_t values[3] = {header->creationTime, header->lastAccessTime, header->lastWriteTime};
+    for (int i = 0; i < 3; ++i) {
+        times[i].dwLowDateTime = static_cast<DWORD>(values[i]);
+        times[i].dwHighDateTime = static_cast<DWORD>(values[i] >> 32);
+    }
+    DWORD written = 0;
+    const BOOL ok = WriteFile(out, content, header->contentLength, &written, nullptr) &&
+                    written == header->contentLength && FlushFileBuffers(out);
+    if (ok) SetFileTime(out, &times[0], &times[1], &times[2]);
+    if (!CloseHandle(out) || !ok) {
+        DeleteFileA(temporary);
+        return kDecodeCannotWrite;
+    }
+    return kDecodeOk;
+}
+
+// Puts the written file in the target's place in one step. A read-only
+// target the user chose to replace loses that bit first (and gets it back if
+// the replacement fails). Where MoveFileExA is missing (the Windows 95
+// family) the file is copied over the target instead.
+static int ReplaceTarget(const char* temporary, const char* path)
+{
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExA(temporary, path, flags)) return 1;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (FileInfo(path, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        SetFileAttributesA(path, info.dwFileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+        if (MoveFileExA(temporary, path, flags)) return 1;
+        SetFileAttributesA(path, info.dwFileAttributes);
+        return 0;
+    }
+    if (!CopyFileA(temporary, path, FALSE)) return 0;
+    DeleteFileA(temporary);
+    return 1;
+}
+
+int WriteDecodedFile(const char* path, const RecordHeader* header, const uint8_t* content)
+{
+    char temporary[MAX_PATH];
+    const int rc = WriteBeside(path, header, content, temporary);
+    if (rc != kDecodeOk) return rc;
+    if (!ReplaceTarget(temporary, path)) {
+        DeleteFileA(temporary);
+        return kDecodeCannotCreate;
+    }
+    SetFileAttributesA(path, OutputAttributes(header->attributes));
+    return kDecodeOk;
+}

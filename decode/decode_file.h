@@ -1,0 +1,50 @@
+// The decode work of one attempt, with no window in it: the self-decoding
+// file's payload is read, opened in its form under the password and expanded
+// into the record; then the record's contents are written out as a file. One
+// road for every form: marker block -> form -> key -> record -> file. The
+// password dialog calls these and turns their results into messages.
+#ifndef LUMISAFE_DECODE_DECODE_FILE_H
+#define LUMISAFE_DECODE_DECODE_FILE_H
+
+#include <cstdint>
+
+#include "memblock.h"
+#include "record.h"
+#include "sealed.h"
+
+// The first values are those of SealedStatus, so a sealed result passes as it is.
+enum DecodeStatus {
+    kDecodeOk = kSealedOk,
+    kDecodeWrongPassword = kSealedWrongPassword,
+    kDecodeTampered = kSealedTampered, // sealed: the caption or the flags were changed
+    kDecodeDamaged = kSealedDamaged,   // sealed: cut short or changed, with the right password
+    kDecodeNewer = kSealedNewer,       // an unknown form, format version or key derivation
+    kDecodeNoCrypto = kSealedNoCrypto, // sealed: the system lacks the cryptography
+    kDecodeNoFileSize,                 // the file cannot be opened to learn its size
+    kDecodeCannotOpen,
+    kDecodeCannotRead,                 // a read failed, or the file was cut short since it was started
+    kDecodeNoMemory,
+    kDecodeNoMemoryLock,
+    kDecodeCannotCreate,
+    kDecodeCannotWrite,
+};
+
+// Reads the payload of selfDecodingPath and opens it under the password (its
+// bytes in the ANSI code page) into block, the decoded record, whose header
+// goes to *header. kDecodeOk, or a failure with block empty. The classic form
+// turns the password into its key string in place, so the buffer holds
+// capacity >= passwordLength + kKeyStringSlack bytes; the caller wipes it.
+int DecodeRecord(char* password, uint32_t passwordLength, uint32_t capacity, MemBlock* block, RecordHeader* header);
+
+// Writes content (header->contentLength bytes) to a new file beside path,
+// flushed and with the stored times, then puts it in path's place in one
+// step and applies the attributes. Until that step the file at path (which
+// may be the self-decoding file itself) is untouched; a failure leaves
+// nothing partial behind. kDecodeOk, kDecodeCannotCreate or kDecodeCannotWrite.
+int WriteDecodedFile(const char* path, const RecordHeader* header, const uint8_t* content);
+
+// Nonzero only when both paths are known to name two different files (by
+// volume serial and file index, which every spelling of a file shares).
+int DifferentFiles(const char* a, const char* b);
+
+#endif
