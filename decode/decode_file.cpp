@@ -75,10 +75,11 @@ static int Unseal(const char* password, uint32_t passwordLength, MemBlock* block
 
 int DecodeRecord(char* password, uint32_t passwordLength, uint32_t capacity, MemBlock* block, RecordHeader* header)
 {
-    if (payloadForm != kFormClassic && payloadForm != kFormSealed) return kDecodeNewer;
+    const uint32_t form = MarkerForm(markerBlock);
+    if (form != kFormClassic && form != kFormSealed) return kDecodeNewer;
     int rc = ReadPayload(block);
     if (rc != kDecodeOk) return rc;
-    const int sealed = payloadForm == kFormSealed;
+    const int sealed = form == kFormSealed;
     rc = sealed ? Unseal(password, passwordLength, block) : Decipher(password, passwordLength, capacity, block);
     if (rc == kDecodeOk && !Decompress(&decoder, block)) {
         // A mistyped password often keeps the magic and makes a stream that

@@ -88,7 +88,6 @@ int SealedKeyDerive(const uint8_t* password, uint32_t passwordLength, const uint
     // One key at a time is all a program here needs: no allocation.
     static SealedKey one;
     SealedKey* k = &one;
-    if (k->aes || k->key) return kSealedFailed;
     uint8_t bytes[kSealedKeySize];
     int ok = DerivePbkdf2(password, passwordLength, salt, saltLength, iterations, bytes) &&
              cng.open(&k->aes, BCRYPT_AES_ALGORITHM, nullptr, 0) >= 0;

@@ -3,13 +3,11 @@
 #include <windows.h>
 
 #include "marker.h"
-#include "sealed.h"
 
 char selfDecodingPath[kPathSize];
 char dialogCaption[kPathSize];
 uint32_t payloadOffset;
 uint8_t markerBlock[256];
-uint32_t payloadForm;
 int32_t openAfterDecode;
 int32_t selfDeleteMode;
 int32_t allowSavePassword;
@@ -71,7 +69,6 @@ int ReadMarkerBlock()
     lstrcpynA(dialogCaption, s.dialogCaption, kPathSize);
     payloadOffset = marker + kMarkerBlockSize;
     CopyMemory(markerBlock, block, sizeof block);
-    payloadForm = MarkerForm(block);
     openAfterDecode = s.openAfterDecode;
     selfDeleteMode = s.selfDeleteMode;
     allowSavePassword = s.allowSavePassword;

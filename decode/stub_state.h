@@ -10,8 +10,7 @@ enum : uint32_t { kPathSize = 260 };
 extern char selfDecodingPath[kPathSize];
 extern char dialogCaption[kPathSize];
 extern uint32_t payloadOffset;
-extern uint8_t markerBlock[256]; // as stored: the sealed form checks it
-extern uint32_t payloadForm;     // the marker block's form byte
+extern uint8_t markerBlock[256]; // as stored: its form byte, and the sealed form checks it
 extern int32_t openAfterDecode;
 extern int32_t selfDeleteMode;
 extern int32_t allowSavePassword;

@@ -121,7 +121,7 @@ TEST(Sealed, EachFailureIsToldForWhatItIs)
          kSealedDamaged},
         {"chunk shift 30", [](Bytes* p, Bytes*) { (*p)[6] = 30; }, "right", kSealedDamaged},
         {"reserved header byte", [](Bytes* p, Bytes*) { (*p)[7] = 1; }, "right", kSealedWrongPassword},
-        {"reserved byte before the checks", [](Bytes* p, Bytes*) { (*p)[35] = 1; }, "right", kSealedDamaged},
+        {"reserved byte before the checks", [](Bytes* p, Bytes*) { (*p)[35] = 1; }, "right", kSealedWrongPassword},
         {"cut to 7 bytes", [](Bytes* p, Bytes*) { p->resize(7); }, "right", kSealedDamaged},
         {"cut inside the header", [](Bytes* p, Bytes*) { p->resize(60); }, "right", kSealedDamaged},
     };
