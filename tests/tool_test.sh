@@ -164,6 +164,57 @@ codepages)
   printf 'x' > 'Ελληνικά.txt'
   expect_rc 1 "$L" pack 'Ελληνικά.txt' --stub stub.bin --password-file pw
   ;;
+sealed)
+  seq 1 30000 > s.txt
+  expect_rc 0 "$L" pack s.txt --stub stub.bin --password-file pw --iterations 5000
+  expect_rc 0 "$L" info s.exe --json
+  grep -q '"form": "sealed", "cipher": "AES-256-GCM", "kdf": "PBKDF2-HMAC-SHA256", "iterations": 5000' out.txt \
+    || fail "info --json: $(cat out.txt)"
+  expect_rc 0 "$L" info s.exe
+  grep -q 'sealed: AES-256-GCM, key from PBKDF2-HMAC-SHA256 with 5000 iterations' out.txt || fail "info: $(cat out.txt)"
+  expect_rc 0 "$L" unpack s.exe -o out.txt.json --password-file pw --json
+  grep -q '"form": "sealed"' out.txt || fail "unpack --json: $(cat out.txt)"
+  expect_rc 1 "$L" pack s.txt --stub stub.bin --password-file pw -o x.exe --classic --iterations 5000
+  expect_rc 1 "$L" pack s.txt --stub stub.bin --password-file pw -o x.exe --iterations 10
+  expect_rc 0 "$L" pack s.txt --stub stub.bin --password-file pw -o c.exe --classic
+  expect_rc 0 "$L" info c.exe
+  grep -q 'classic (obfuscation only' out.txt || fail "classic info: $(cat out.txt)"
+  printf 'wrong' > wrongpw
+  size=$(stat -c %s s.exe); p=$((1024 + 256))   # payload offset
+  # name  offset  exit: each change of a sealed file told for what it is, nothing written
+  while read -r name offset want; do
+    cp s.exe t.exe
+    old=$(od -An -tu1 -j "$offset" -N 1 t.exe | tr -d ' ')
+    printf "\\x$(printf %02x $(( (old + 1) % 256 )))" | dd of=t.exe bs=1 seek="$offset" conv=notrunc 2>/dev/null
+    rm -rf out; mkdir out
+    expect_rc "$want" "$L" unpack t.exe -o out --password-file pw
+    [ -z "$(ls -A out)" ] || fail "$name: something was written: $(ls -A out)"
+  done <<ROWS
+caption $((1024 + 33)) 3
+flag $((1024 + 18)) 3
+form $((1024 + 24)) 7
+version $((p + 4)) 7
+kdf $((p + 5)) 7
+chunk $((p + 100 + 10)) 5
+tag $((p + 100 + 65536)) 5
+last $((size - 1)) 5
+ROWS
+  for cut in 1 16 $((size - p - 100)); do
+    cp s.exe t.exe; truncate -s $((size - cut)) t.exe
+    rm -rf out; mkdir out
+    expect_rc 5 "$L" unpack t.exe -o out --password-file pw
+    [ -z "$(ls -A out)" ] || fail "cut by $cut: something was written"
+  done
+  rm -rf out; mkdir out
+  expect_rc 2 "$L" unpack s.exe -o out --password-file wrongpw
+  [ -z "$(ls -A out)" ] || fail "wrong password: something was written"
+  # A changed program part behind an intact payload: the sum tells it.
+  cp s.exe t.exe; printf '\x01' | dd of=t.exe bs=1 seek=7 conv=notrunc 2>/dev/null
+  expect_rc 3 "$L" unpack t.exe -o out --password-file pw
+  grep -q 'program part' err.txt || fail "changed stub: $(cat err.txt)"
+  expect_rc 0 "$L" unpack t.exe -o out --password-file pw --force
+  cmp -s s.txt out/s.txt || fail "--force on a changed stub"
+  ;;
 *)
   fail "unknown case $case_name"
   ;;

@@ -395,13 +395,18 @@ int RunUnpack(const Options& o)
     std::string error;
     int rc = ReadSfx(o.input, &l, &payload, &error);
     if (rc != kExitOk) return Fail(rc, error);
-    if (!l.integrityOk && !o.force)
-        return Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made (--force decodes it anyway)");
     const FormInfo form = DescribeForm(l);
+    // A sealed payload proves itself: when the sum disagrees, the decode runs
+    // without writing and its tags tell damage and changed flags apart; only
+    // an intact payload behind a changed sum points at the program part.
+    const bool dryRun = !l.integrityOk && !o.force && l.form == kFormSealed;
+    if (!l.integrityOk && !o.force && !dryRun)
+        return Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made (--force decodes it anyway)");
     if (l.form != kFormClassic && l.form != kFormSealed)
         return Fail(kExitNewer, o.input + ": made by a newer version of lumisafe (unknown payload form " +
                                     std::to_string(l.form) + ")");
-    if (l.form == kFormSealed && form.headerStatus != kSealedOk) return FailSealed(o, form.headerStatus == kSealedNewer ? kDecodeNewer : kDecodeDamaged);
+    if (l.form == kFormSealed && form.headerStatus != kSealedOk)
+        return FailSealed(o, form.headerStatus == kSealedNewer ? kDecodeNewer : kDecodeDamaged);
     if (payload.size() < 2) return Fail(kExitDamaged, o.input + ": damaged: the payload is empty");
 
     std::string typed;
@@ -417,13 +422,14 @@ int RunUnpack(const Options& o)
     RecordSink sink;
     sink.begin = [&](const RecordHeader& h) {
         outputPath = OutputPathFor(o, h);
+        if (dryRun) return true;
         if (!o.force && PathExists(outputPath)) {
             error = outputPath + ": exists (use --force to overwrite)";
             return false;
         }
         return PendingOpen(&out, outputPath, false, &error);
     };
-    sink.write = [&](const uint8_t* p, size_t n) { return PendingWrite(&out, p, n, &error); };
+    sink.write = [&](const uint8_t* p, size_t n) { return dryRun || PendingWrite(&out, p, n, &error); };
     sink.progress = [&](uint64_t done, uint64_t total) {
         if (total) ProgressUpdate(&progress, done, total);
     };
@@ -445,6 +451,9 @@ int RunUnpack(const Options& o)
         if (!l.integrityOk) return Fail(kExitDamaged, o.input + ": damaged: the payload does not decode");
         return Fail(kExitWrongPassword, "wrong password");
     }
+    if (dryRun)
+        return Fail(kExitIntegrity, o.input + ": integrity mismatch: the sealed contents are intact, but the program "
+                                              "part of the file was changed (--force decodes it anyway)");
     FileMeta meta = {header.creationTime, header.lastAccessTime, header.lastWriteTime, header.attributes, 0};
     if (!PendingCommit(&out, &meta, o.force, &error)) {
         PendingAbandon(&out);
