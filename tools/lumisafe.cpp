@@ -49,7 +49,7 @@ const char kUsage[] =
     "1252 when it fits and 932 otherwise for pack; unpack tries both.\n"
     "\n"
     "Files are sealed (AES-256-GCM, key from PBKDF2-HMAC-SHA256, --iterations times,\n"
-    "600000 by default); --classic makes the older form, which is only obfuscation.\n"
+    "1000000 by default); --classic makes the older form, which is only obfuscation.\n"
     "\n"
     "exit codes: 0 done, 1 usage, 2 wrong password, 3 integrity mismatch or changed file,\n"
     "            4 not a self-decoding file, 5 damaged, 6 I/O error,\n"
