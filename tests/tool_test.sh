@@ -93,7 +93,10 @@ errors)
   expect_rc 4 "$L" unpack stub.bin -o out --password-file pw
   expect_rc 4 "$L" verify f.txt
   head -c 1290 f.exe > cut.exe
-  expect_rc 3 "$L" unpack cut.exe -o out --password-file pw
+  expect_rc 5 "$L" unpack cut.exe -o out --password-file pw   # sealed: a cut file is damaged
+  "$L" pack f.txt --stub stub.bin --password-file pw -o classic.exe --classic >/dev/null 2>&1 || fail pack
+  head -c 1290 classic.exe > cut.exe
+  expect_rc 3 "$L" unpack cut.exe -o out --password-file pw   # classic: only the sum tells
   head -c 1281 f.exe > onebyte.exe
   expect_rc 5 "$L" unpack onebyte.exe -o out --password-file pw --force
   expect_rc 6 "$L" unpack missing.exe -o out --password-file pw

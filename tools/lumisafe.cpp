@@ -446,6 +446,11 @@ int RunUnpack(const Options& o)
     if (result != kDecodeOk) {
         PendingAbandon(&out);
         if (result == kDecodeSinkFailed) return Fail(kExitIo, error);
+        // With the sum already disagreeing, a failed password check is more
+        // likely a changed header than a mistyped password.
+        if (dryRun && result == kDecodeWrong)
+            return Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made, "
+                                                  "and the password does not open it");
         if (l.form == kFormSealed) return FailSealed(o, result);
         if (result == kDecodeShort) return Fail(kExitDamaged, o.input + ": damaged: the payload is too short");
         if (!l.integrityOk) return Fail(kExitDamaged, o.input + ": damaged: the payload does not decode");

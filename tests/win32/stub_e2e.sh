@@ -33,6 +33,9 @@ text_of() { # message id -> expected hex in this language
     size) en="Could not know file size"; ja="ファイルサイズがわかりません" ;;
     read) en="Could not read file"; ja="ファイルを読めません" ;;
     write) en="Could not write"; ja="ファイルに書けません" ;;
+    damaged) en="The file is damaged"; ja="ファイルが壊れています" ;;
+    newer) en="This file was made by a newer version"; ja="このファイルは新しいバージョンで作成されています" ;;
+    nocrypto) en="Windows 7 or later is needed for this file"; ja="このファイルには Windows 7 以降が必要です" ;;
   esac
   if [ "$lang" = ja ]; then hexof "$ja"; else hexof "$en"; fi
 }
@@ -500,6 +503,69 @@ temp_odd|temp_long)   # the temporary directory: odd characters, or so long that
   for v in TEMP TMP; do wine reg add 'HKCU\Environment' /v $v /d "C:\\$tdir" /f >/dev/null 2>&1; done
   wineserver -k >/dev/null 2>&1 || true
   decode_with_temp "$c/$(echo "$tdir" | tr '\\' /)"
+  ;;
+forms)   # both payload forms, compressed and stored, an empty and a one-byte file: each decodes to its input
+  mkdir -p "$work/in" "$c/out"
+  seq 1 20000 > "$work/in/text.txt"; head -c 70000 /dev/urandom > "$work/in/rand.bin"
+  : > "$work/in/empty.txt"; printf 'x' > "$work/in/one.txt"
+  for form in "" --classic; do
+    for f in text.txt rand.bin empty.txt one.txt; do
+      rm -f "$c/out/"*
+      packf "$f" work $form
+      start_dialog "C:\\work\\${f%.*}.exe" "\"$f\" Decode"
+      type_and_ok pw
+      wd save "$(hexof "\"$f\" Decode")" "$(hexof "C:\\out\\$f")" 20000 >/dev/null
+      wait_file "$c/out/$f"; wait "$sfx_pid"
+      assert_clean
+      cmp -s "$work/in/$f" "$c/out/$f" || fail "$f ${form:-sealed}: contents differ"
+    done
+  done
+  ;;
+sealed_failures)   # a sealed file's failures, each with its own message; nothing is written
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
+  seq 1 3001 > "$work/in/v.txt"   # a payload whose last bytes lie outside the sum
+  packf v.txt work
+  size=$(stat -c %s "$c/work/v.exe"); stub_size=$(stat -c %s "$STUB")
+  [ $(( (size - stub_size - 256) % 16 )) != 0 ] || fail "the payload length is a multiple of 16: no unsummed byte to change"
+  cp "$c/work/v.exe" "$work/v-good.exe"
+  attempt() { # WANT-TEXT-HEX [TITLE-HEX]: OK with the password, then the box, then Cancel
+    start_dialog 'C:\work\v.exe' '"v.txt" Decode'
+    type_and_ok "${3:-pw}"
+    expect_box "$1" "${2:-}"
+    cancel_dialog
+    assert_clean
+    [ -z "$(ls -A "$c/out")" ] || fail "something was written: $(ls -A "$c/out")"
+    [ -z "$(ls "$c/work" | grep -i '^lsf')" ] || fail "a temporary output was left"
+  }
+  attempt "$(text_of wrong)" "" 'pW'
+  printf '\x01' | dd of="$c/work/v.exe" bs=1 seek=$((stub_size + 18)) conv=notrunc 2>/dev/null   # a flag
+  attempt "$(text_of tamper)" "$(text_of warning)"
+  cp "$work/v-good.exe" "$c/work/v.exe"
+  last=$(od -An -tu1 -j $((size - 1)) -N 1 "$c/work/v.exe" | tr -d ' ')
+  printf "\\x$(printf %02x $(( (last + 1) % 256 )))" | dd of="$c/work/v.exe" bs=1 seek=$((size - 1)) conv=notrunc 2>/dev/null
+  attempt "$(text_of damaged)"
+  cp "$work/v-good.exe" "$c/work/v.exe"
+  printf '\x09' | dd of="$c/work/v.exe" bs=1 seek=$((stub_size + 24)) conv=notrunc 2>/dev/null   # an unknown form
+  attempt "$(text_of newer)"
+  ;;
+no_crypto)   # without the system's cryptography a sealed file says so; a classic file still decodes
+  mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
+  printf 'plain' > "$work/in/n.txt"
+  packf n.txt work
+  export WINEDLLOVERRIDES="mscoree,mshtml=;bcrypt="   # as if bcrypt.dll were missing
+  start_dialog 'C:\work\n.exe' '"n.txt" Decode'
+  type_and_ok pw
+  expect_box "$(text_of nocrypto)"
+  cancel_dialog
+  assert_clean
+  [ -z "$(ls -A "$c/out")" ] || fail "something was written"
+  packf n.txt work --classic
+  start_dialog 'C:\work\n.exe' '"n.txt" Decode'
+  type_and_ok pw
+  wd save "$(hexof '"n.txt" Decode')" "$(hexof 'C:\out\n.txt')" 20000 >/dev/null
+  wait_file "$c/out/n.txt"; wait "$sfx_pid"
+  assert_clean
+  [ "$(cat "$c/out/n.txt")" = plain ] || fail "the classic file did not decode"
   ;;
 temp_hostile)   # temporary folders whose names could break a batch file's quoting or change under the OEM code page
   for tdir in 'a”&mkdir pwned&”b' 'x‰y %OS% ‹z› João Ø õ Š'; do
