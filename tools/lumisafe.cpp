@@ -1,5 +1,8 @@
 // lumisafe: packs a file into a password-protected self-decoding Windows
 // executable, and unpacks, inspects and verifies such files on any system.
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -32,29 +35,6 @@ namespace {
 // fast, but every round fewer makes guessing a password cheaper.
 const uint32_t kMinIterations = 1000;
 
-const char kUsage[] =
-    "usage:\n"
-    "  lumisafe pack INPUT [-o OUT.exe] [--stub STUB] [--caption TEXT] [--open-after]\n"
-    "                [--self-delete always|on|off] [--save-password] [--show-encoder]\n"
-    "                [--store | --lookahead] [--serial HEX] [--password-file F] [--codepage 932|1252]\n"
-    "                [--classic | --iterations N] [--force]\n"
-    "  lumisafe unpack FILE [-o PATH|DIR] [--force] [--json] [--password-file F]\n"
-    "                [--codepage 932|1252]\n"
-    "  lumisafe info FILE [--json]\n"
-    "  lumisafe verify FILE\n"
-    "\n"
-    "Passwords are asked on the terminal without echo, or read from --password-file\n"
-    "(its bytes, less one trailing line break). A non-ASCII password is converted to\n"
-    "the Windows code page a user of the file would type it in: --codepage, else\n"
-    "1252 when it fits and 932 otherwise for pack; unpack tries both.\n"
-    "\n"
-    "Files are sealed (AES-256-GCM, key from PBKDF2-HMAC-SHA256, --iterations times,\n"
-    "1000000 by default); --classic makes the older form, which is only obfuscation.\n"
-    "\n"
-    "exit codes: 0 done, 1 usage, 2 wrong password, 3 integrity mismatch or changed file,\n"
-    "            4 not a self-decoding file, 5 damaged, 6 I/O error,\n"
-    "            7 made by a newer version\n";
-
 int Fail(int code, const std::string& message)
 {
     (void)std::fprintf(stderr, "lumisafe: %s\n", message.c_str());
@@ -65,102 +45,14 @@ int Fail(int code, const std::string& message)
 
 struct Options {
     std::string command, input, output, stub, caption, passwordFile, selfDelete = "off";
+    std::string serialText, codepageText;
     bool haveCaption = false, openAfter = false, savePassword = false, showEncoder = false;
     bool store = false, lookahead = false, force = false, json = false, haveSerial = false;
-    bool classic = false, haveIterations = false;
+    bool classic = false, askPassword = false;
     uint32_t serial = 0;
     uint32_t iterations = kSealedDefaultIterations;
     int codepage = kCodepageAuto;
 };
-
-bool ParseOptions(int argc, char** argv, Options* o, std::string* error)
-{
-    if (argc < 2) {
-        *error = "missing command";
-        return false;
-    }
-    o->command = argv[1];
-    for (int i = 2; i < argc; ++i) {
-        const std::string a = argv[i];
-        auto value = [&](std::string* into) {
-            if (i + 1 >= argc) {
-                *error = a + " needs a value";
-                return false;
-            }
-            *into = argv[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "-o" || a == "--output") { if (!value(&o->output)) return false; }
-        else if (a == "--stub") { if (!value(&o->stub)) return false; }
-        else if (a == "--caption") { if (!value(&o->caption)) return false; o->haveCaption = true; }
-        else if (a == "--password-file") { if (!value(&o->passwordFile)) return false; }
-        else if (a == "--self-delete") {
-            if (!value(&o->selfDelete)) return false;
-            if (o->selfDelete != "always" && o->selfDelete != "on" && o->selfDelete != "off") {
-                *error = "--self-delete takes always, on or off";
-                return false;
-            }
-        }
-        else if (a == "--serial") {
-            if (!value(&v)) return false;
-            char* end = nullptr;
-            const unsigned long s = std::strtoul(v.c_str(), &end, 16);
-            if (v.empty() || v.size() > 8 || *end) {
-                *error = "--serial takes up to 8 hexadecimal digits";
-                return false;
-            }
-            o->serial = static_cast<uint32_t>(s);
-            o->haveSerial = true;
-        }
-        else if (a == "--codepage") {
-            if (!value(&v)) return false;
-            if (v != "932" && v != "1252") {
-                *error = "--codepage takes 932 or 1252";
-                return false;
-            }
-            o->codepage = v == "932" ? kCodepage932 : kCodepage1252;
-        }
-        else if (a == "--iterations") {
-            if (!value(&v)) return false;
-            char* end = nullptr;
-            const unsigned long long n = std::strtoull(v.c_str(), &end, 10);
-            if (v.empty() || *end || v[0] == '-' || n < kMinIterations || n > kSealedMaxIterations) {
-                *error = "--iterations takes a count from " + std::to_string(kMinIterations) + " to " +
-                         std::to_string(kSealedMaxIterations);
-                return false;
-            }
-            o->iterations = static_cast<uint32_t>(n);
-            o->haveIterations = true;
-        }
-        else if (a == "--classic") o->classic = true;
-        else if (a == "--open-after") o->openAfter = true;
-        else if (a == "--save-password") o->savePassword = true;
-        else if (a == "--show-encoder") o->showEncoder = true;
-        else if (a == "--store") o->store = true;
-        else if (a == "--lookahead") o->lookahead = true;
-        else if (a == "--force") o->force = true;
-        else if (a == "--json") o->json = true;
-        else if (!a.empty() && a[0] == '-' && a != "-") {
-            *error = "unknown option " + a;
-            return false;
-        }
-        else if (o->input.empty()) o->input = a;
-        else {
-            *error = "unexpected argument " + a;
-            return false;
-        }
-    }
-    if (o->input.empty()) {
-        *error = o->command + " needs a file";
-        return false;
-    }
-    if (o->classic && o->haveIterations) {
-        *error = "--iterations applies to sealed files, not with --classic";
-        return false;
-    }
-    return true;
-}
 
 // --- progress ---------------------------------------------------------------
 
@@ -637,24 +529,121 @@ int RunPack(const Options& o)
     return kExitOk;
 }
 
+
+// --- command line -----------------------------------------------------------
+
+const char kExitCodes[] =
+    "Exit codes: 0 done, 1 usage, 2 wrong password (or, for an older classic file, a\n"
+    "damaged one), 3 integrity mismatch or a changed file, 4 not a self-decoding file,\n"
+    "5 damaged, 6 I/O error, 7 made by a newer version.";
+
+const char kPasswords[] =
+    "Passwords are asked on the terminal without echo, or read from --password-file\n"
+    "(its bytes, less one trailing line break). A non-ASCII password is converted to\n"
+    "the Windows code page a user of the file would type it in: --codepage, else 1252\n"
+    "when it fits and 932 otherwise for pack; unpack and verify try both.";
+
+// Up to eight hexadecimal digits, as the encoder information dialog shows them.
+std::string CheckSerial(const std::string& v)
+{
+    if (v.empty() || v.size() > 8 || v.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return "takes up to 8 hexadecimal digits";
+    return "";
+}
+
+void AddPasswordOptions(CLI::App* c, Options* o)
+{
+    c->add_option("--password-file", o->passwordFile, "read the password from this file instead of the terminal");
+    c->add_option("--codepage", o->codepageText, "the Windows code page of a non-ASCII password")
+        ->check(CLI::IsMember({"932", "1252"}));
+}
+
+void BuildCommandLine(CLI::App* app, Options* o)
+{
+    app->description("lumisafe packs a file into a password-protected self-decoding Windows program,\n"
+                     "and unpacks, inspects and verifies such files.");
+    app->footer(std::string(kPasswords) + "\n\n" + kExitCodes);
+    app->set_version_flag("--version", "lumisafe " LUMISAFE_VERSION);
+    app->require_subcommand(1);
+
+    CLI::App* pack = app->add_subcommand("pack", "pack a file into a self-decoding file (sealed by default)");
+    pack->add_option("input", o->input, "the file to pack")->required();
+    pack->add_option("-o,--output", o->output, "the self-decoding file, or a folder for it (default: the input's stem + .exe)");
+    pack->add_option("--stub", o->stub, "the decoder stub (default: lumisafe-stub.exe beside the tool, or the build's)");
+    pack->add_option("--caption", o->caption, "the password dialog's title (default: \"NAME\" Decode; 206 bytes at most)");
+    pack->add_flag("--open-after", o->openAfter, "open the file with its program after decoding");
+    pack->add_option("--self-delete", o->selfDelete, "delete the self-decoding file after decoding: always, on (the user may untick it) or off")
+        ->check(CLI::IsMember({"always", "on", "off"}));
+    pack->add_flag("--save-password", o->savePassword, "offer to remember the password on the decoding machine");
+    pack->add_flag("--show-encoder", o->showEncoder, "show which machine encoded the file before saving it");
+    CLI::Option* store = pack->add_flag("--store", o->store, "do not compress");
+    CLI::Option* lookahead = pack->add_flag("--lookahead", o->lookahead, "look one byte ahead before each match (smaller prose, slower)");
+    store->excludes(lookahead);
+    pack->add_option("--serial", o->serialText, "the encoder serial, 8 hex digits (default: this machine's)")
+        ->check(CLI::Validator(CheckSerial, "HEX"));
+    CLI::Option* classic = pack->add_flag("--classic", o->classic, "make the older classic form: obfuscation only");
+    CLI::Option* iterations = pack->add_option("--iterations", o->iterations, "key-derivation rounds of a sealed file (default 1000000)")
+        ->check(CLI::Range(kMinIterations, uint32_t{kSealedMaxIterations}));
+    classic->excludes(iterations);
+    pack->add_flag("--force", o->force, "replace an existing output");
+    AddPasswordOptions(pack, o);
+
+    CLI::App* unpack = app->add_subcommand("unpack", "decode a self-decoding file into the file it holds");
+    unpack->add_option("file", o->input, "the self-decoding file")->required();
+    unpack->add_option("-o,--output", o->output, "the output file, or a folder for it (default: the stored name here)");
+    unpack->add_flag("--force", o->force, "replace an existing output; decode a file whose sum disagrees");
+    unpack->add_flag("--json", o->json, "print the stored header as JSON");
+    AddPasswordOptions(unpack, o);
+
+    CLI::App* info = app->add_subcommand("info", "show a self-decoding file's marker block and form");
+    info->add_option("file", o->input, "the self-decoding file")->required();
+    info->add_flag("--json", o->json, "print as JSON");
+
+    CLI::App* verify = app->add_subcommand("verify", "check a self-decoding file; with a password, decode it without writing");
+    verify->add_option("file", o->input, "the self-decoding file")->required();
+    verify->add_flag("--password", o->askPassword, "ask the password and decode the whole file, writing nothing");
+    verify->add_flag("--json", o->json, "print the result as JSON");
+    AddPasswordOptions(verify, o);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc >= 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help"))) {
-        (void)std::fputs(kUsage, stdout);
-        return kExitOk;
-    }
+    CLI::App app("", "lumisafe");
     Options o;
-    std::string error;
-    if (!ParseOptions(argc, argv, &o, &error)) {
-        (void)std::fprintf(stderr, "lumisafe: %s\n%s", error.c_str(), kUsage);
+    BuildCommandLine(&app, &o);
+    const std::vector<std::string> commands = {"pack", "unpack", "info", "verify"};
+    if (argc >= 2 && argv[1][0] != '-' && std::find(commands.begin(), commands.end(), argv[1]) == commands.end()) {
+        (void)std::fprintf(stderr, "lumisafe: unknown command '%s'\nTry 'lumisafe --help' for more information.\n",
+                           argv[1]);
         return kExitUsage;
     }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        (void)std::fputs(app.help().c_str(), stdout); // the command's own help when one was named
+        return kExitOk;
+    } catch (const CLI::CallForVersion& e) {
+        (void)std::printf("%s\n", e.what());
+        return kExitOk;
+    } catch (const CLI::ParseError& e) {
+        // A help request inside a command is CallForHelp too, but names it.
+        std::string command;
+        for (const CLI::App* c : app.get_subcommands()) command = " " + c->get_name();
+        (void)std::fprintf(stderr, "lumisafe: %s\nTry 'lumisafe%s --help' for more information.\n", e.what(),
+                           command.c_str());
+        return kExitUsage;
+    }
+    o.command = app.get_subcommands().front()->get_name();
+    if (!o.serialText.empty()) {
+        o.serial = static_cast<uint32_t>(std::stoul(o.serialText, nullptr, 16));
+        o.haveSerial = true;
+    }
+    o.haveCaption = app.get_subcommand("pack")->count("--caption") > 0;
+    if (!o.codepageText.empty()) o.codepage = o.codepageText == "932" ? kCodepage932 : kCodepage1252;
     if (o.command == "pack") return RunPack(o);
     if (o.command == "unpack") return RunUnpack(o);
     if (o.command == "info") return RunInfo(o);
-    if (o.command == "verify") return RunVerify(o);
-    (void)std::fprintf(stderr, "lumisafe: unknown command %s\n%s", o.command.c_str(), kUsage);
-    return kExitUsage;
+    return RunVerify(o);
 }
