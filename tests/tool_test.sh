@@ -60,9 +60,9 @@ metadata)
   expect_rc 0 "$L" pack ro.txt --stub stub.bin --password-file pw --serial 00abc123
   mkdir out
   expect_rc 0 "$L" unpack ro.exe -o out --password-file pw --json
-  grep -q '"attributes": 33' out.txt || fail "read-only attribute not stored: $(cat out.txt)"
-  grep -q '"encoderSerial": "00ABC123"' out.txt || fail "serial: $(cat out.txt)"
-  grep -q '"fileName": "ro.txt"' out.txt || fail "name: $(cat out.txt)"
+  grep -q '"attributes":33' out.txt || fail "read-only attribute not stored: $(cat out.txt)"
+  grep -q '"encoderSerial":"00ABC123"' out.txt || fail "serial: $(cat out.txt)"
+  grep -q '"fileName":"ro.txt"' out.txt || fail "name: $(cat out.txt)"
   [ -w out/ro.txt ] && [ "$(id -u)" != 0 ] && fail "read-only bit not applied"
   [ "$(stat -c %a out/ro.txt)" = 444 ] || [ "$(stat -c %a out/ro.txt)" = 404 ] || [ "$(stat -c %a out/ro.txt)" = 400 ] || fail "mode $(stat -c %a out/ro.txt)"
   ;;
@@ -70,12 +70,12 @@ flags)
   printf 'data' > f.txt
   expect_rc 0 "$L" pack f.txt --stub stub.bin --password-file pw --open-after --self-delete always --save-password --show-encoder --caption 'Hello there'
   expect_rc 0 "$L" info f.exe --json
-  grep -q '"openAfterDecode": 1, "selfDeleteMode": 0, "allowSavePassword": 1, "showEncoderInfo": 1' out.txt || fail "flags: $(cat out.txt)"
-  grep -q '"caption": "Hello there"' out.txt || fail "caption: $(cat out.txt)"
+  grep -q '"openAfterDecode":1,"selfDeleteMode":0,"allowSavePassword":1,"showEncoderInfo":1' out.txt || fail "flags: $(cat out.txt)"
+  grep -q '"caption":"Hello there"' out.txt || fail "caption: $(cat out.txt)"
   expect_rc 0 "$L" pack f.txt --stub stub.bin --password-file pw --self-delete on -o g.exe
   expect_rc 0 "$L" info g.exe --json
-  grep -q '"openAfterDecode": 0, "selfDeleteMode": 1, "allowSavePassword": 0, "showEncoderInfo": 0' out.txt || fail "defaults: $(cat out.txt)"
-  grep -q '"caption": "\\"f.txt\\" Decode"' out.txt || fail "default caption: $(cat out.txt)"
+  grep -q '"openAfterDecode":0,"selfDeleteMode":1,"allowSavePassword":0,"showEncoderInfo":0' out.txt || fail "defaults: $(cat out.txt)"
+  grep -q '"caption":"\\"f.txt\\" Decode"' out.txt || fail "default caption: $(cat out.txt)"
   # A caption longer than the field is cut to 206 bytes.
   expect_rc 0 "$L" pack f.txt --stub stub.bin --password-file pw --caption "$(printf 'c%.0s' $(seq 300))" -o h.exe --force
   [ "$(dd if=h.exe bs=1 skip=$((1024 + 32)) count=207 2>/dev/null | tr -d '\0' | wc -c)" = 206 ] || fail "long caption"
@@ -161,7 +161,7 @@ codepages)
   printf 'japanese' > '日本語のファイル.txt'
   expect_rc 0 "$L" pack '日本語のファイル.txt' --stub stub.bin --password-file pw
   expect_rc 0 "$L" info '日本語のファイル.exe' --json
-  grep -q '"caption": "\\"日本語のファイル.txt\\" Decode"' out.txt || fail "caption: $(cat out.txt)"
+  grep -q '"caption":"\\"日本語のファイル.txt\\" Decode"' out.txt || fail "caption: $(cat out.txt)"
   expect_rc 0 "$L" unpack '日本語のファイル.exe' -o out --password-file pw --json
   [ "$(cat 'out/日本語のファイル.txt')" = japanese ] || fail "japanese name: $(ls out)"
   printf 'x' > 'Ελληνικά.txt'
@@ -171,12 +171,12 @@ sealed)
   seq 1 30000 > s.txt
   expect_rc 0 "$L" pack s.txt --stub stub.bin --password-file pw --iterations 5000
   expect_rc 0 "$L" info s.exe --json
-  grep -q '"form": "sealed", "cipher": "AES-256-GCM", "kdf": "PBKDF2-HMAC-SHA256", "iterations": 5000' out.txt \
+  grep -q '"form":"sealed","cipher":"AES-256-GCM","kdf":"PBKDF2-HMAC-SHA256","iterations":5000' out.txt \
     || fail "info --json: $(cat out.txt)"
   expect_rc 0 "$L" info s.exe
   grep -q 'sealed: AES-256-GCM, key from PBKDF2-HMAC-SHA256 with 5000 iterations' out.txt || fail "info: $(cat out.txt)"
   expect_rc 0 "$L" unpack s.exe -o out.txt.json --password-file pw --json
-  grep -q '"form": "sealed"' out.txt || fail "unpack --json: $(cat out.txt)"
+  grep -q '"form":"sealed"' out.txt || fail "unpack --json: $(cat out.txt)"
   expect_rc 1 "$L" pack s.txt --stub stub.bin --password-file pw -o x.exe --classic --iterations 5000
   expect_rc 1 "$L" pack s.txt --stub stub.bin --password-file pw -o x.exe --iterations 10
   expect_rc 0 "$L" pack s.txt --stub stub.bin --password-file pw -o c.exe --classic

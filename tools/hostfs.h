@@ -19,6 +19,9 @@ enum : uint32_t { kAttrReadOnly = 0x01, kAttrArchive = 0x20 };
 bool StatFile(const std::string& path, FileMeta* meta, std::string* error);
 bool IsDirectory(const std::string& path);
 bool PathExists(const std::string& path);
+// True when both paths exist and name one file (same device and inode),
+// however they are spelled.
+bool SameFile(const std::string& a, const std::string& b);
 std::string BaseName(const std::string& path);
 std::string DirName(const std::string& path);
 std::string JoinPath(const std::string& dir, const std::string& name);
@@ -39,8 +42,10 @@ bool PendingWrite(PendingFile* f, const void* data, size_t length, std::string* 
 bool PendingCommit(PendingFile* f, const FileMeta* meta, bool overwrite, std::string* error);
 void PendingAbandon(PendingFile* f);
 
-// Reads a line from the terminal without echo. False when there is none.
-bool ReadSecret(const char* prompt, std::string* out);
+// Reads a line from the terminal without echo: kSecretRead, kSecretNoTerminal,
+// or kSecretEnd when the input ended before a line did (Ctrl-D).
+enum SecretResult { kSecretRead, kSecretNoTerminal, kSecretEnd };
+int ReadSecret(const char* prompt, std::string* out);
 bool StderrIsTerminal();
 
 // A stable 32-bit number for this machine, in place of a volume serial.

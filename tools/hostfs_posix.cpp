@@ -102,6 +102,12 @@ bool PathExists(const std::string& path)
     return lstat(path.c_str(), &st) == 0;
 }
 
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat x, y;
+    return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
 std::string BaseName(const std::string& path)
 {
     std::string p = path;
@@ -135,7 +141,9 @@ bool PendingOpen(PendingFile* f, const std::string& target, bool executable, std
 {
     WatchSignals();
     f->target = target;
-    std::string pattern = JoinPath(DirName(target), "." + BaseName(target) + ".lumisafe-XXXXXX");
+    // A short name of its own: the target's name may already be as long as
+    // the file system allows.
+    std::string pattern = JoinPath(DirName(target), ".lumisafe-XXXXXX");
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back(0);
     if (name.size() > sizeof tempPath) {
@@ -226,10 +234,10 @@ void PendingAbandon(PendingFile* f)
     haveTemp = 0;
 }
 
-bool ReadSecret(const char* prompt, std::string* out)
+int ReadSecret(const char* prompt, std::string* out)
 {
     const int fd = open("/dev/tty", O_RDWR | O_NOCTTY);
-    if (fd < 0) return false;
+    if (fd < 0) return kSecretNoTerminal;
     struct termios old;
     const bool isTty = tcgetattr(fd, &old) == 0;
     if (isTty) {
@@ -252,7 +260,7 @@ bool ReadSecret(const char* prompt, std::string* out)
     if (write(fd, "\n", 1) < 0) { /* as above */ }
     close(fd);
     if (!out->empty() && out->back() == '\r') out->pop_back();
-    return ok;
+    return ok ? kSecretRead : kSecretEnd;
 }
 
 bool StderrIsTerminal()

@@ -1,6 +1,7 @@
 // lumisafe: packs a file into a password-protected self-decoding Windows
 // executable, and unpacks, inspects and verifies such files on any system.
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -39,6 +40,11 @@ int Fail(int code, const std::string& message)
 {
     (void)std::fprintf(stderr, "lumisafe: %s\n", message.c_str());
     return code;
+}
+
+void Warn(const std::string& message)
+{
+    (void)std::fprintf(stderr, "lumisafe: warning: %s\n", message.c_str());
 }
 
 // --- options ----------------------------------------------------------------
@@ -123,11 +129,12 @@ int GetPassword(const Options& o, bool twice, std::string* typed)
         if (!ReadPasswordFile(o.passwordFile, typed, &error)) return Fail(kExitIo, error);
         return kExitOk;
     }
-    if (!ReadSecret("Password: ", typed))
-        return Fail(kExitUsage, "no terminal to ask the password on; use --password-file");
+    const int got = ReadSecret("Password: ", typed);
+    if (got == kSecretNoTerminal) return Fail(kExitUsage, "no terminal to ask the password on; use --password-file");
+    if (got == kSecretEnd) return Fail(kExitUsage, "no password given");
     if (twice) {
         std::string again;
-        if (!ReadSecret("Password again: ", &again) || again != *typed)
+        if (ReadSecret("Password again: ", &again) != kSecretRead || again != *typed)
             return Fail(kExitUsage, "the passwords do not match");
     }
     return kExitOk;
@@ -146,19 +153,9 @@ std::vector<std::string> PasswordCandidates(const std::string& typed, int codepa
     return out;
 }
 
-// --- info and verify --------------------------------------------------------
+// --- info, verify and unpack --------------------------------------------------
 
-std::string JsonString(const std::string& s)
-{
-    std::string out = "\"";
-    for (const char ch : s) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') { out += '\\'; out += static_cast<char>(c); }
-        else if (c < 0x20) { char b[8]; (void)std::snprintf(b, sizeof b, "\\u%04x", c); out += b; }
-        else out += static_cast<char>(c);
-    }
-    return out + "\"";
-}
+using Json = nlohmann::ordered_json;
 
 std::string DisplayText(const std::string& ansi, int codepage)
 {
@@ -166,6 +163,11 @@ std::string DisplayText(const std::string& ansi, int codepage)
     const int cp = codepage != kCodepageAuto ? codepage : GuessStoredCodepage(ansi);
     std::string utf8;
     return CodepageToUtf8(ansi, cp, &utf8) ? utf8 : ansi;
+}
+
+std::string Plural(uint64_t n, const char* one, const char* many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 // What the marker block and the payload's first bytes say of the form.
@@ -185,14 +187,15 @@ FormInfo DescribeForm(const SfxLayout& l)
     return f;
 }
 
-std::string FormJson(const FormInfo& f)
+void AddFormJson(Json* j, const FormInfo& f)
 {
-    std::string out = ", \"form\": " + JsonString(f.name);
-    if (f.name == "sealed" && f.headerStatus == kSealedOk)
-        out += ", \"cipher\": \"AES-256-GCM\", \"kdf\": \"PBKDF2-HMAC-SHA256\", \"iterations\": " +
-               std::to_string(f.header.iterations) + ", \"chunkSize\": " +
-               std::to_string(1u << f.header.chunkShift);
-    return out;
+    (*j)["form"] = f.name;
+    if (f.name == "sealed" && f.headerStatus == kSealedOk) {
+        (*j)["cipher"] = "AES-256-GCM";
+        (*j)["kdf"] = "PBKDF2-HMAC-SHA256";
+        (*j)["iterations"] = f.header.iterations;
+        (*j)["chunkSize"] = 1u << f.header.chunkShift;
+    }
 }
 
 std::string FormText(const FormInfo& f)
@@ -205,48 +208,110 @@ std::string FormText(const FormInfo& f)
            " iterations, chunks of " + std::to_string(1u << f.header.chunkShift) + " bytes";
 }
 
+// The marker block's flags in words, as the password dialog applies them.
+std::string YesNo(int32_t flag)
+{
+    return flag ? "yes" : "no";
+}
+
+std::string SelfDeleteWords(int32_t mode)
+{
+    switch (mode) {
+    case 0: return "always (the Suicide box is checked and cannot be cleared)";
+    case 1: return "on (the Suicide box is checked; the user may clear it)";
+    default: return "off (the Suicide box is not checked; the user may check it)";
+    }
+}
+
+// A FILETIME (100 ns units since 1601) as ISO 8601 UTC, to the 100 ns.
+std::string IsoTime(uint64_t filetime)
+{
+    const uint64_t kEpoch = 116444736000000000ull; // 1970-01-01 in FILETIME units
+    const int64_t units = static_cast<int64_t>(filetime - kEpoch);
+    int64_t seconds = units / 10000000;
+    int64_t rest = units % 10000000;
+    if (rest < 0) {
+        rest += 10000000;
+        --seconds;
+    }
+    const time_t t = static_cast<time_t>(seconds);
+    struct tm utc = {};
+    if (!gmtime_r(&t, &utc)) return "";
+    char text[48];
+    (void)std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%07dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                        utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(rest));
+    return text;
+}
+
+std::string IsoSeconds(int32_t unixTime)
+{
+    return IsoTime(static_cast<uint64_t>(static_cast<int64_t>(unixTime) * 10000000 + 116444736000000000ll));
+}
+
+Json AttributeNames(uint32_t attributes)
+{
+    static const struct {
+        uint32_t bit;
+        const char* name;
+    } kNames[] = {{0x1, "readOnly"}, {0x2, "hidden"}, {0x4, "system"}, {0x10, "directory"}, {0x20, "archive"},
+                  {0x80, "normal"}, {0x100, "temporary"}, {0x200, "sparse"}, {0x400, "reparsePoint"},
+                  {0x800, "compressed"}, {0x1000, "offline"}, {0x2000, "notIndexed"}, {0x4000, "encrypted"}};
+    Json names = Json::array();
+    for (const auto& n : kNames)
+        if (attributes & n.bit) names.push_back(n.name);
+    return names;
+}
+
+// Reads the file, refusing a folder plainly.
+int ReadLayout(const Options& o, SfxLayout* l, std::vector<uint8_t>* payload)
+{
+    if (IsDirectory(o.input)) return Fail(kExitNotSfx, o.input + ": is a folder, not a self-decoding file");
+    std::string error;
+    const int rc = ReadSfx(o.input, l, payload, &error);
+    return rc == kExitOk ? kExitOk : Fail(rc, error);
+}
+
 int RunInfo(const Options& o)
 {
     SfxLayout l;
-    std::string error;
-    const int rc = ReadSfx(o.input, &l, nullptr, &error);
-    if (rc != kExitOk) return Fail(rc, error);
+    const int rc = ReadLayout(o, &l, nullptr);
+    if (rc != kExitOk) return rc;
     const MarkerSettings& s = l.settings;
     const std::string caption = DisplayText(s.dialogCaption, o.codepage);
+    const FormInfo form = DescribeForm(l);
     if (o.json) {
-        std::printf("{\"fileLength\": %" PRIu64 ", \"markerOffset\": %" PRIu64 ", \"payloadOffset\": %" PRIu64
-                    ", \"payloadLength\": %" PRIu64 ", \"caption\": %s, \"openAfterDecode\": %d"
-                    ", \"selfDeleteMode\": %d, \"allowSavePassword\": %d, \"showEncoderInfo\": %d"
-                    ", \"integrity\": \"%s\"%s}\n",
-                    l.fileLength, l.markerOffset, l.payloadOffset, l.payloadLength, JsonString(caption).c_str(),
-                    s.openAfterDecode, s.selfDeleteMode, s.allowSavePassword, s.showEncoderInfo,
-                    l.integrityOk ? "ok" : "mismatch", FormJson(DescribeForm(l)).c_str());
+        Json j;
+        j["fileLength"] = l.fileLength;
+        j["markerOffset"] = l.markerOffset;
+        j["payloadOffset"] = l.payloadOffset;
+        j["payloadLength"] = l.payloadLength;
+        j["caption"] = caption;
+        j["openAfterDecode"] = s.openAfterDecode;
+        j["selfDeleteMode"] = s.selfDeleteMode;
+        j["allowSavePassword"] = s.allowSavePassword;
+        j["showEncoderInfo"] = s.showEncoderInfo;
+        j["integrity"] = l.integrityOk ? "ok" : "mismatch";
+        AddFormJson(&j, form);
+        j["flags"] = {{"openAfterDecode", YesNo(s.openAfterDecode)},
+                      {"selfDeleteMode", SelfDeleteWords(s.selfDeleteMode)},
+                      {"allowSavePassword", YesNo(s.allowSavePassword)},
+                      {"showEncoderInfo", YesNo(s.showEncoderInfo)}};
+        std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
     } else {
-        std::printf("file length       %" PRIu64 "\n", l.fileLength);
-        std::printf("stub length       %" PRIu64 " (marker block at %" PRIu64 ")\n", l.markerOffset, l.markerOffset);
-        std::printf("payload           %" PRIu64 " bytes at %" PRIu64 "\n", l.payloadLength, l.payloadOffset);
-        std::printf("caption           %s\n", caption.c_str());
-        std::printf("openAfterDecode   %d\nselfDeleteMode    %d\nallowSavePassword %d\nshowEncoderInfo   %d\n",
-                    s.openAfterDecode, s.selfDeleteMode, s.allowSavePassword, s.showEncoderInfo);
-        std::printf("integrity         %s\n", l.integrityOk ? "ok" : "mismatch");
-        std::printf("form              %s\n", FormText(DescribeForm(l)).c_str());
+        std::printf("file length        %s\n", Plural(l.fileLength, "byte", "bytes").c_str());
+        std::printf("stub length        %s (marker block at %" PRIu64 ")\n", Plural(l.markerOffset, "byte", "bytes").c_str(),
+                    l.markerOffset);
+        std::printf("payload            %s at %" PRIu64 "\n", Plural(l.payloadLength, "byte", "bytes").c_str(), l.payloadOffset);
+        std::printf("caption            %s\n", caption.c_str());
+        std::printf("open after decode  %s\n", YesNo(s.openAfterDecode).c_str());
+        std::printf("self-delete        %s\n", SelfDeleteWords(s.selfDeleteMode).c_str());
+        std::printf("save password      %s\n", s.allowSavePassword ? "offered" : "not offered");
+        std::printf("show encoder       %s\n", YesNo(s.showEncoderInfo).c_str());
+        std::printf("integrity sum      %s\n", l.integrityOk ? "ok" : "mismatch: the file was changed after it was made");
+        std::printf("form               %s\n", FormText(form).c_str());
     }
     return l.integrityOk ? kExitOk : kExitIntegrity;
 }
-
-int RunVerify(const Options& o)
-{
-    SfxLayout l;
-    std::string error;
-    const int rc = ReadSfx(o.input, &l, nullptr, &error);
-    if (rc != kExitOk) return Fail(rc, error);
-    if (!l.integrityOk) return Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made");
-    std::printf("%s: integrity ok\n", o.input.c_str());
-    std::printf("form: %s\n", FormText(DescribeForm(l)).c_str());
-    return kExitOk;
-}
-
-// --- unpack -----------------------------------------------------------------
 
 std::string OutputPathFor(const Options& o, const RecordHeader& h)
 {
@@ -256,65 +321,183 @@ std::string OutputPathFor(const Options& o, const RecordHeader& h)
     return o.output;
 }
 
-void PrintHeaderJson(const RecordHeader& h, const std::string& output, int codepage, const FormInfo& form)
+Json HeaderJson(const RecordHeader& h, int codepage)
 {
-    std::printf("{\"fileName\": %s, \"contentLength\": %u, \"attributes\": %u, \"creationTime\": %" PRIu64
-                ", \"lastAccessTime\": %" PRIu64 ", \"lastWriteTime\": %" PRIu64
-                ", \"encoderSerial\": \"%08X\", \"createdAt\": %d, \"output\": %s%s}\n",
-                JsonString(DisplayText(h.fileName, codepage)).c_str(), h.contentLength, h.attributes,
-                h.creationTime, h.lastAccessTime, h.lastWriteTime, h.encoderSerial, h.createdAt,
-                JsonString(output).c_str(), FormJson(form).c_str());
+    Json j;
+    j["fileName"] = DisplayText(h.fileName, codepage);
+    j["contentLength"] = h.contentLength;
+    j["attributes"] = h.attributes;
+    j["creationTime"] = h.creationTime;
+    j["lastAccessTime"] = h.lastAccessTime;
+    j["lastWriteTime"] = h.lastWriteTime;
+    char serial[9];
+    (void)std::snprintf(serial, sizeof serial, "%08X", h.encoderSerial);
+    j["encoderSerial"] = serial;
+    j["createdAt"] = h.createdAt;
+    j["attributeNames"] = AttributeNames(h.attributes);
+    j["creationTimeUtc"] = IsoTime(h.creationTime);
+    j["lastAccessTimeUtc"] = IsoTime(h.lastAccessTime);
+    j["lastWriteTimeUtc"] = IsoTime(h.lastWriteTime);
+    j["createdAtUtc"] = IsoSeconds(h.createdAt);
+    return j;
 }
 
-// A sealed file's failures, each told for what it is.
-int FailSealed(const Options& o, int result)
+// The result of decoding a whole file: exit code 0 with the header, or the
+// failure already reported.
+struct Decoded {
+    int exitCode = kExitOk;
+    RecordHeader header = {};
+};
+
+// Decodes the payload under the password, streaming the record to the sink
+// (which may write nothing), and tells each failure for what it is.
+// sumDisagrees: the integrity sum did not match and the caller decodes all
+// the same (--force, or a sealed file's check).
+Decoded DecodeFile(const Options& o, const SfxLayout& l, std::vector<uint8_t>* payload, RecordSink* sink,
+                   bool sumDisagrees, const std::string* sinkError)
 {
-    switch (result) {
-    case kDecodeWrong: return Fail(kExitWrongPassword, "wrong password");
-    case kDecodeTampered:
-        return Fail(kExitIntegrity, o.input + ": the caption or the flags were changed after the file was made");
-    case kDecodeNewer:
-        return Fail(kExitNewer, o.input + ": made by a newer version of lumisafe (unknown format version or key derivation)");
-    case kDecodeFailed: return Fail(kExitIo, "the cryptography failed (out of memory?)");
-    default: return Fail(kExitDamaged, o.input + ": damaged: the sealed payload is cut short or changed");
+    Decoded d;
+    const FormInfo form = DescribeForm(l);
+    if (l.form != kFormClassic && l.form != kFormSealed) {
+        d.exitCode = Fail(kExitNewer, o.input + ": made by a newer version of lumisafe (unknown payload form " +
+                                          std::to_string(l.form) + ")");
+        return d;
     }
+    if (l.form == kFormSealed && form.headerStatus == kSealedNewer) {
+        d.exitCode = Fail(kExitNewer, o.input + ": made by a newer version of lumisafe (unknown format version or key derivation)");
+        return d;
+    }
+    if (payload->size() < 2) {
+        d.exitCode = Fail(kExitDamaged, o.input + ": damaged: the payload is empty");
+        return d;
+    }
+    std::string typed;
+    int rc = GetPassword(o, false, &typed);
+    if (rc != kExitOk) {
+        d.exitCode = rc;
+        return d;
+    }
+    const std::vector<std::string> candidates = PasswordCandidates(typed, o.codepage);
+    if (candidates.empty()) {
+        d.exitCode = Fail(kExitUsage, "the password has characters of neither code page 932 nor 1252");
+        return d;
+    }
+    int result = kDecodeWrong;
+    for (const std::string& password : candidates) {
+        if (l.form == kFormSealed) result = DecodeSealedPayload(payload, l.marker, password, sink, &d.header);
+        else result = DecodePayload(payload, MakeKeyString(password), sink, &d.header);
+        if (result != kDecodeWrong) break; // the other failures hold for every candidate
+    }
+    switch (result) {
+    case kDecodeOk: return d;
+    case kDecodeSinkFailed: d.exitCode = Fail(kExitIo, *sinkError); break;
+    case kDecodeWrong:
+        // With the sum already disagreeing, a failed password check is more
+        // likely a changed file than a mistyped password.
+        if (sumDisagrees)
+            d.exitCode = Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made, "
+                                                        "and the password does not open it");
+        else if (l.form == kFormSealed) d.exitCode = Fail(kExitWrongPassword, "wrong password");
+        else d.exitCode = Fail(kExitWrongPassword, "wrong password, or the file is damaged (its older form cannot tell)");
+        break;
+    case kDecodeTampered:
+        d.exitCode = Fail(kExitIntegrity, o.input + ": the caption or the flags were changed after the file was made");
+        break;
+    case kDecodeNewer:
+        d.exitCode = Fail(kExitNewer, o.input + ": made by a newer version of lumisafe (unknown format version or key derivation)");
+        break;
+    case kDecodeFailed: d.exitCode = Fail(kExitIo, "the cryptography failed (out of memory?)"); break;
+    case kDecodeShort: d.exitCode = Fail(kExitDamaged, o.input + ": damaged: the payload is too short"); break;
+    default: d.exitCode = Fail(kExitDamaged, o.input + ": damaged: the payload is cut short or changed"); break;
+    }
+    return d;
+}
+
+// What the integrity sum covers, said exactly.
+std::string SumCoverage(const SfxLayout& l)
+{
+    const uint64_t unsummed = l.payloadLength % 16;
+    return "the stub and the payload" +
+           (unsummed ? " but its last " + Plural(unsummed, "byte", "bytes") : std::string()) +
+           "; it does not cover the caption and the flags, and it is a simple sum, not a signature";
+}
+
+int RunVerify(const Options& o)
+{
+    SfxLayout l;
+    std::vector<uint8_t> payload;
+    const bool decode = o.askPassword || !o.passwordFile.empty();
+    int rc = ReadLayout(o, &l, decode ? &payload : nullptr);
+    if (rc != kExitOk) return rc;
+    const FormInfo form = DescribeForm(l);
+    if (!decode) {
+        if (!l.integrityOk)
+            return Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made");
+        if (o.json) {
+            Json j;
+            j["integrity"] = "ok";
+            AddFormJson(&j, form);
+            j["decoded"] = false;
+            std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
+        } else {
+            std::printf("%s: integrity sum ok: it covers %s\n", o.input.c_str(), SumCoverage(l).c_str());
+            std::printf("form: %s\n", FormText(form).c_str());
+            std::printf("(--password or --password-file also decodes the whole file, writing nothing)\n");
+        }
+        return kExitOk;
+    }
+    // A test decode: every byte is decoded and checked, nothing is written.
+    RecordSink sink;
+    sink.begin = [](const RecordHeader&) { return true; };
+    sink.write = [](const uint8_t*, size_t) { return true; };
+    const std::string noError;
+    const Decoded d = DecodeFile(o, l, &payload, &sink, !l.integrityOk, &noError);
+    if (d.exitCode != kExitOk) return d.exitCode;
+    if (!l.integrityOk)
+        return Fail(kExitIntegrity, o.input + ": integrity mismatch: the contents decode, but the file was changed after it was made");
+    if (o.json) {
+        Json j = HeaderJson(d.header, o.codepage);
+        j["integrity"] = "ok";
+        AddFormJson(&j, form);
+        j["decoded"] = true;
+        std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
+    } else {
+        std::printf("%s: ok: %s, %s, decodes whole%s\n", o.input.c_str(),
+                    DisplayText(d.header.fileName, o.codepage).c_str(),
+                    Plural(d.header.contentLength, "byte", "bytes").c_str(),
+                    l.form == kFormSealed ? "; every chunk authenticated" : " and matches its content check");
+    }
+    return kExitOk;
 }
 
 int RunUnpack(const Options& o)
 {
     SfxLayout l;
     std::vector<uint8_t> payload;
-    std::string error;
-    int rc = ReadSfx(o.input, &l, &payload, &error);
-    if (rc != kExitOk) return Fail(rc, error);
-    const FormInfo form = DescribeForm(l);
+    int rc = ReadLayout(o, &l, &payload);
+    if (rc != kExitOk) return rc;
     // A sealed payload proves itself: when the sum disagrees, the decode runs
     // without writing and its tags tell damage and changed flags apart; only
     // an intact payload behind a changed sum points at the program part.
     const bool dryRun = !l.integrityOk && !o.force && l.form == kFormSealed;
     if (!l.integrityOk && !o.force && !dryRun)
         return Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made (--force decodes it anyway)");
-    if (l.form != kFormClassic && l.form != kFormSealed)
-        return Fail(kExitNewer, o.input + ": made by a newer version of lumisafe (unknown payload form " +
-                                    std::to_string(l.form) + ")");
-    if (l.form == kFormSealed && form.headerStatus != kSealedOk)
-        return FailSealed(o, form.headerStatus == kSealedNewer ? kDecodeNewer : kDecodeDamaged);
-    if (payload.size() < 2) return Fail(kExitDamaged, o.input + ": damaged: the payload is empty");
-
-    std::string typed;
-    rc = GetPassword(o, false, &typed);
-    if (rc != kExitOk) return rc;
-    const std::vector<std::string> candidates = PasswordCandidates(typed, o.codepage);
-    if (candidates.empty()) return Fail(kExitUsage, "the password has characters of neither code page 932 nor 1252");
 
     PendingFile out;
-    std::string outputPath;
+    std::string outputPath, error;
+    bool wouldReplaceInput = false;
     Progress progress;
     ProgressStart(&progress, "unpacking", payload.size() * 2);
     RecordSink sink;
     sink.begin = [&](const RecordHeader& h) {
         outputPath = OutputPathFor(o, h);
         if (dryRun) return true;
+        // Never replace the input, however the output is spelled.
+        if (SameFile(outputPath, o.input)) {
+            wouldReplaceInput = true;
+            error = outputPath + ": is the self-decoding file itself; choose another output with -o";
+            return false;
+        }
         if (!o.force && PathExists(outputPath)) {
             error = outputPath + ": exists (use --force to overwrite)";
             return false;
@@ -325,39 +508,30 @@ int RunUnpack(const Options& o)
     sink.progress = [&](uint64_t done, uint64_t total) {
         if (total) ProgressUpdate(&progress, done, total);
     };
-
-    RecordHeader header;
-    int result = kDecodeWrong;
-    for (const std::string& password : candidates) {
-        if (l.form == kFormSealed) result = DecodeSealedPayload(&payload, l.marker, password, &sink, &header);
-        else result = DecodePayload(&payload, MakeKeyString(password), &sink, &header);
-        if (result != kDecodeWrong) break; // a sealed file's other failures hold for every candidate
-        PendingAbandon(&out);
-    }
+    const Decoded d = DecodeFile(o, l, &payload, &sink, !l.integrityOk, &error);
     ProgressEnd(&progress);
-    if (result != kDecodeOk) {
+    if (d.exitCode != kExitOk) {
         PendingAbandon(&out);
-        if (result == kDecodeSinkFailed) return Fail(kExitIo, error);
-        // With the sum already disagreeing, a failed password check is more
-        // likely a changed header than a mistyped password.
-        if (dryRun && result == kDecodeWrong)
-            return Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made, "
-                                                  "and the password does not open it");
-        if (l.form == kFormSealed) return FailSealed(o, result);
-        if (result == kDecodeShort) return Fail(kExitDamaged, o.input + ": damaged: the payload is too short");
-        if (!l.integrityOk) return Fail(kExitDamaged, o.input + ": damaged: the payload does not decode");
-        return Fail(kExitWrongPassword, "wrong password");
+        // The output that would replace the input is a usage error, not I/O.
+        return wouldReplaceInput ? kExitUsage : d.exitCode;
     }
     if (dryRun)
         return Fail(kExitIntegrity, o.input + ": integrity mismatch: the sealed contents are intact, but the program "
                                               "part of the file was changed (--force decodes it anyway)");
+    const RecordHeader& header = d.header;
     FileMeta meta = {header.creationTime, header.lastAccessTime, header.lastWriteTime, header.attributes, 0};
     if (!PendingCommit(&out, &meta, o.force, &error)) {
         PendingAbandon(&out);
         return Fail(kExitIo, error);
     }
-    if (o.json) PrintHeaderJson(header, outputPath, o.codepage, form);
-    else (void)std::fprintf(stderr, "%s: %u bytes\n", outputPath.c_str(), header.contentLength);
+    if (o.json) {
+        Json j = HeaderJson(header, o.codepage);
+        j["output"] = outputPath;
+        AddFormJson(&j, DescribeForm(l));
+        std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
+    } else {
+        (void)std::fprintf(stderr, "%s: %s\n", outputPath.c_str(), Plural(header.contentLength, "byte", "bytes").c_str());
+    }
     return kExitOk;
 }
 
@@ -430,7 +604,15 @@ int RunPack(const Options& o)
     std::string caption;
     if (!captionCp || !Utf8ToCodepage(captionUtf8, captionCp, &caption))
         return Fail(kExitUsage, "the caption fits neither code page 1252 nor 932");
+    const std::string fullCaption = caption;
     caption = CutToBytes(caption, kMarkerCaptionMaxText, captionCp);
+    if (caption.size() < fullCaption.size())
+        Warn("the caption is " + Plural(fullCaption.size(), "byte", "bytes") + " long; it is cut to " +
+             Plural(caption.size(), "byte", "bytes"));
+    // The decoder saves under the name Windows allows; say so now, not there.
+    const std::string windowsName = SafeOutputName(storedName, nameCp);
+    if (windowsName != base)
+        Warn("Windows cannot use the name '" + base + "' as it is; it will be offered as '" + windowsName + "'");
 
     std::string typed;
     int rc = GetPassword(o, true, &typed);
@@ -515,6 +697,10 @@ int RunPack(const Options& o)
         if (dot != std::string::npos && dot > 0) stem.resize(dot);
         outPath = JoinPath(outPath, stem + ".exe");
     }
+    // Never replace the input (or the stub), however the output is spelled.
+    if (SameFile(outPath, o.input) || SameFile(outPath, stubPath))
+        return Fail(kExitUsage, outPath + ": would replace the " + (SameFile(outPath, o.input) ? "input" : "stub") +
+                                    "; choose another output with -o");
     if (!o.force && PathExists(outPath)) return Fail(kExitIo, outPath + ": exists (use --force to overwrite)");
     PendingFile out;
     if (!PendingOpen(&out, outPath, true, &error) || !PendingWrite(&out, stub.data(), stub.size(), &error) ||

@@ -117,11 +117,19 @@ std::string MakeKeyString(const std::string& password)
     return std::string(buf.data(), n);
 }
 
+// Nonzero when the record starts with a header whose size field reads 304:
+// with a wrong password that happens once in 2^32 tries, so what fails after
+// it is damage.
+static int PlausibleHeader(const std::vector<uint8_t>& record)
+{
+    return record.size() >= 5 && record[1] == 0x30 && record[2] == 0x01 && record[3] == 0 && record[4] == 0;
+}
+
 // A stored record: the deciphered payload is the record.
 static int DecodeStored(const std::vector<uint8_t>& record, RecordSink* sink, RecordHeader* header)
 {
     if (ReadRecord(record.data(), static_cast<uint32_t>(record.size()), header) != kRecordOk)
-        return kDecodeWrong;
+        return PlausibleHeader(record) ? kDecodeDamaged : kDecodeWrong;
     if (!sink->begin(*header)) return kDecodeSinkFailed;
     const uint8_t* content = record.data() + kRecordContentOffset;
     uint64_t done = 0;
@@ -140,8 +148,10 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
 {
     std::unique_ptr<LzapDecoder> d(new LzapDecoder);
     d->busy = 0;
+    // The stream's magic already matched, which a wrong password does once in
+    // 2^32 tries: from here on, every failure is damage.
     if (!LzapDecodeBegin(d.get(), stream.data(), static_cast<uint32_t>(stream.size())))
-        return kDecodeWrong;
+        return kDecodeDamaged;
     const uint32_t declared = d->outputSize;
     // A small record needs no more than its own size and the overrun of the
     // last string; LzapDecodeSome moves on while 128 bytes of the chunk are free.
@@ -155,7 +165,7 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
     uint32_t crc = 0;
     while (d->status == kLzapMore) {
         const uint32_t n = LzapDecodeSome(d.get(), chunk, static_cast<uint32_t>(chunkSize));
-        if (d->status == kLzapDamaged) return kDecodeWrong;
+        if (d->status == kLzapDamaged) return kDecodeDamaged;
         const uint8_t* p = chunk;
         uint64_t at = produced;
         produced += n;
@@ -170,7 +180,7 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
             // bytes past the declared size, so contentLength is first held
             // against that bound and, once the stream has ended, against what
             // it really produced.
-            if (ReadRecordHeader(head, declared + (kLzapMaxString - 1), header) != kRecordOk) return kDecodeWrong;
+            if (ReadRecordHeader(head, declared + (kLzapMaxString - 1), header) != kRecordOk) return kDecodeDamaged;
             haveHeader = true;
             contentEnd = kRecordContentOffset + static_cast<uint64_t>(header->contentLength);
             if (!sink->begin(*header)) return kDecodeSinkFailed;
@@ -183,9 +193,9 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
         }
         if (sink->progress) sink->progress(std::min<uint64_t>(produced, declared), declared);
     }
-    if (d->status != kLzapDone || !haveHeader || produced < contentEnd) return kDecodeWrong;
+    if (d->status != kLzapDone || !haveHeader || produced < contentEnd) return kDecodeDamaged;
     uint32_t expected;
-    if (HasContentCheck(header, &expected) && expected != crc) return kDecodeWrong;
+    if (HasContentCheck(header, &expected) && expected != crc) return kDecodeDamaged;
     header->fileName[kRecordFileNameSize - 1] = 0;
     return kDecodeOk;
 }

@@ -53,11 +53,11 @@ struct RecordSink {
 
 enum DecodeResult {
     kDecodeOk,
-    kDecodeWrong,    // header test, content check or stream failed: wrong password or damage
+    kDecodeWrong,    // neither the stream's magic nor the record's header: a wrong password, or damage beyond telling
     kDecodeShort,    // payload shorter than 2 bytes
     kDecodeSinkFailed,
-    // Sealed form only: the password is proven right or the file says what it is.
-    kDecodeDamaged,   // cut short, a tag fails, or the record inside does not decode
+    kDecodeDamaged,   // the password is as good as proven (magic, header, tags) and then the data fails
+    // Sealed form only: the file says what it is.
     kDecodeTampered,  // caption or flags changed
     kDecodeNewer,     // unknown form version or key derivation
     kDecodeFailed,    // the cryptography failed to run
