@@ -245,7 +245,7 @@ std::string IsoTime(uint64_t filetime)
 
 std::string IsoSeconds(int32_t unixTime)
 {
-    return IsoTime(static_cast<uint64_t>(static_cast<int64_t>(unixTime) * 10000000 + 116444736000000000ll));
+    return IsoTime(static_cast<uint64_t>(static_cast<int64_t>(unixTime) * 10000000 + 116444736000000000LL));
 }
 
 Json AttributeNames(uint32_t attributes)
@@ -792,9 +792,7 @@ void BuildCommandLine(CLI::App* app, Options* o)
     AddPasswordOptions(verify, o);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Main(int argc, char** argv)
 {
     CLI::App app("", "lumisafe");
     Options o;
@@ -832,4 +830,19 @@ int main(int argc, char** argv)
     if (o.command == "unpack") return RunUnpack(o);
     if (o.command == "info") return RunInfo(o);
     return RunVerify(o);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return Main(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return Fail(kExitIo, "out of memory");
+    } catch (const std::exception& e) {
+        return Fail(kExitIo, e.what());
+    } catch (...) {
+        return Fail(kExitIo, "unexpected failure");
+    }
 }

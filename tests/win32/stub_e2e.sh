@@ -269,7 +269,7 @@ cancel_save)  # cancelling the save dialog keeps the dialog; OK repeats the atte
 flags)   # check box states and the collapsed layout for each flag value
   mkdir -p "$work/in"; printf 'x' > "$work/in/f.txt"
   rm -f "$c/work/f-out.txt"
-  packf f.txt work
+  packf f.txt work --classic   # its flags are changed below, which a sealed file refuses
   for mode in 0:"1 0 1" 1:"1 1 1" 2:"1 1 0" 3:"1 1 0" 255:"1 1 0"; do
     set_marker "$c/work/f.exe" 18 "${mode%%:*}"
     start_dialog 'C:\work\f.exe' '"f.txt" Decode'
@@ -373,7 +373,7 @@ flags_ff)   # 0xFF counts as set for the encoder information and open-after flag
   printf 'ff' > "$work/in/ff.lstest"
   wine reg add 'HKCR\.lstest' /ve /d lstestfile /f >/dev/null 2>&1
   wine reg add 'HKCR\lstestfile\shell\open\command' /ve /d 'C:\windows\system32\cmd.exe /c copy "%1" C:\work\opened.txt' /f >/dev/null 2>&1
-  packf ff.lstest work
+  packf ff.lstest work --classic   # flags changed below, as in the flags case
   set_marker "$c/work/ff.exe" 16 255
   set_marker "$c/work/ff.exe" 22 255
   start_dialog 'C:\work\ff.exe' '"ff.lstest" Decode'
@@ -425,12 +425,12 @@ fault_deleted)   # the self-decoding file disappears before OK: a message, then 
   cancel_dialog
   assert_clean
   ;;
-fault_truncated)   # cut short before OK: read failure, or a wrong-password garble; never a crash
+fault_truncated)   # cut short before OK: a read failure, or (sealed) a damaged file; never a crash
   mkdir -p "$work/in"; seq 1 5000 > "$work/in/t.txt"
   stub_size=$(stat -c %s "$STUB")
   for keep in $((stub_size + 256 + 1)) -100; do
     packf t.txt work
-    if [ "$keep" -lt 0 ]; then truncate -s "$keep" "$c/work/t.exe"; want=wrong; else truncate -s "$keep" "$c/work/t.exe"; want=read; fi
+    if [ "$keep" -lt 0 ]; then truncate -s "$keep" "$c/work/t.exe"; want=damaged; else truncate -s "$keep" "$c/work/t.exe"; want=read; fi
     # the launch stage would refuse the file now, so start the decode stage by hand
     wine "$(wine winepath -w "$STUB" 2>/dev/null | tr -d '\r')" ':::C:\work\t.exe' &
     sfx_pid=$!
