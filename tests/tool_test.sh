@@ -218,6 +218,86 @@ ROWS
   expect_rc 0 "$L" unpack t.exe -o out --password-file pw --force
   cmp -s s.txt out/s.txt || fail "--force on a changed stub"
   ;;
+cli)   # the command line as a user of gzip or xz expects it
+  printf 'one' > a.txt
+  expect_rc 0 "$L" --version;            grep -q '^lumisafe [0-9]' out.txt || fail "--version: $(cat out.txt)"
+  # arguments | exit | a word the one-line error must hold
+  while IFS='|' read -r args want word; do
+    eval "set -- $args"
+    expect_rc "$want" "$L" "$@"
+    if [ "$want" = 0 ]; then grep -qi -- "$word" out.txt || fail "$args: no '$word' in: $(cat out.txt)"
+    else
+      [ "$(wc -l < err.txt)" -le 2 ] || fail "$args: more than a line and a pointer: $(cat err.txt)"
+      grep -qi -- "$word" err.txt || fail "$args: no '$word' in: $(cat err.txt)"
+      grep -q -- "--help" err.txt || fail "$args: no pointer to --help: $(cat err.txt)"
+    fi
+  done <<'ROWS'
+--help|0|Usage: lumisafe
+-h|0|Usage: lumisafe
+pack --help|0|--iterations
+unpack -h|0|--password-file
+verify --help|0|--password
+frob x|1|unknown command 'frob'
+pack a.txt --frobnicate|1|--frobnicate
+pack|1|input
+pack a.txt --store --lookahead|1|excludes
+pack a.txt --classic --iterations 5000|1|excludes
+pack a.txt --iterations 10|1|iterations
+pack a.txt --self-delete sometimes|1|self-delete
+pack a.txt --serial 123456789|1|serial
+ROWS
+  # --option=value and -- before a name that looks like an option
+  printf 'dash' > ./-odd.txt
+  expect_rc 0 "$L" pack --stub=stub.bin --password-file=pw --iterations=1000 -o odd.exe -- -odd.txt
+  mkdir out
+  expect_rc 0 "$L" unpack --password-file=pw --output=out -- odd.exe
+  [ "$(cat out/-odd.txt)" = dash ] || fail "-- and --option=value"
+  # A name as long as the file system allows (the temporary names are short).
+  long=$(printf 'n%.0s' $(seq 1 240)).txt
+  printf 'long' > "$long"
+  expect_rc 0 "$L" pack "$long" --stub stub.bin --password-file pw --iterations 1000 -o long.exe
+  expect_rc 0 "$L" unpack long.exe -o out --password-file pw
+  [ "$(cat "out/$long")" = long ] || fail "a 244-byte name"
+  no_leftovers . out
+  # Never replace the input, with or without --force, however it is spelled.
+  expect_rc 1 "$L" pack a.txt --stub stub.bin --password-file pw -o ./a.txt --force
+  [ "$(cat a.txt)" = one ] || fail "pack replaced its input"
+  printf 'me' > me.exe
+  mkdir -p box; expect_rc 0 "$L" pack me.exe --stub stub.bin --password-file pw --iterations 1000 -o box
+  cp box/me.exe me.exe
+  expect_rc 1 "$L" unpack me.exe --password-file pw --force      # its stored name is its own name
+  cmp -s box/me.exe me.exe || fail "unpack replaced its input"
+  # Warnings at pack time: a name Windows changes, a caption that is cut.
+  printf 'x' > 'a:b?.txt'
+  expect_rc 0 "$L" pack 'a:b?.txt' --stub stub.bin --password-file pw --iterations 1000 -o w.exe
+  grep -q "warning: Windows cannot use the name 'a:b?.txt'" err.txt || fail "no name warning: $(cat err.txt)"
+  expect_rc 0 "$L" pack a.txt --stub stub.bin --password-file pw --iterations 1000 -o c.exe --force \
+    --caption "$(printf 'c%.0s' $(seq 1 230))"
+  grep -q 'warning: the caption is 230 bytes long; it is cut to 206 bytes' err.txt || fail "no caption warning: $(cat err.txt)"
+  # info: flags in words, a folder refused plainly, "1 byte"
+  expect_rc 0 "$L" info c.exe
+  grep -q 'self-delete        off' out.txt || fail "info flags: $(cat out.txt)"
+  expect_rc 4 "$L" info out;  grep -q 'is a folder' err.txt || fail "info on a folder: $(cat err.txt)"
+  expect_rc 0 "$L" unpack w.exe -o out --password-file pw; grep -q ': 1 byte$' err.txt || fail "plural: $(cat err.txt)"
+  # JSON: ISO 8601 UTC times and attribute names beside the raw values
+  touch -d '2003-04-05 06:07:08.1234567 UTC' a.txt; chmod 444 a.txt
+  expect_rc 0 "$L" pack a.txt --stub stub.bin --password-file pw --iterations 1000 -o t.exe
+  rm -rf out; mkdir out
+  expect_rc 0 "$L" unpack t.exe -o out --password-file pw --json
+  grep -q '"lastWriteTimeUtc":"2003-04-05T06:07:08.1234567Z"' out.txt || fail "ISO time: $(cat out.txt)"
+  grep -q '"attributes":33,' out.txt && grep -q '"attributeNames":\["readOnly","archive"\]' out.txt || fail "attributes: $(cat out.txt)"
+  # verify: what the sum covers; with a password, a whole test decode
+  expect_rc 0 "$L" verify t.exe; grep -q 'does not cover the caption and the flags' out.txt || fail "verify: $(cat out.txt)"
+  expect_rc 0 "$L" verify t.exe --password-file pw; grep -q 'decodes whole' out.txt || fail "verify -p: $(cat out.txt)"
+  printf 'nope' > wrong; expect_rc 2 "$L" verify t.exe --password-file wrong
+  expect_rc 0 "$L" pack a.txt --stub stub.bin --password-file pw -o k.exe --classic --force
+  size=$(stat -c %s k.exe)
+  cp k.exe kc.exe; printf '\x01' | dd of=kc.exe bs=1 seek=$((1024 + 33)) conv=notrunc 2>/dev/null
+  expect_rc 0 "$L" verify kc.exe   # the sum does not see a classic file's caption...
+  grep -q 'does not cover the caption' out.txt || fail "verify must say what it does not cover"
+  cp t.exe tc.exe; printf '\x01' | dd of=tc.exe bs=1 seek=$((1024 + 33)) conv=notrunc 2>/dev/null
+  expect_rc 3 "$L" verify tc.exe --password-file pw   # ...a sealed file's checks do
+  ;;
 *)
   fail "unknown case $case_name"
   ;;
