@@ -10,6 +10,7 @@
 // Two paths of up to 259 bytes, a handle number and the punctuation.
 enum { kCleanupCommandSize = 2 * kPathSize + 64 };
 enum { kOpenChildAttempts = 20, kOpenChildPauseMs = 500 };
+enum { kDeleteAttempts = 50, kDeletePauseMs = 100 };
 
 void StartCleanupStage()
 {
@@ -112,8 +113,12 @@ void RunCleanupStage(const char* handleText, const char* decodeCopyArgument)
     const DWORD waited = WaitForSingleObject(decodeStage, INFINITE);
     CloseHandle(decodeStage);
     if (waited != WAIT_OBJECT_0) return;
+    // The process has ended, but the system may hold its image a moment
+    // longer: retry for a few seconds rather than leave the copy behind.
     char decodeCopy[kPathSize];
-    if (IsOwnTempExe(decodeCopyArgument + 3, "DEC", decodeCopy)) DeleteFileA(decodeCopy);
+    if (IsOwnTempExe(decodeCopyArgument + 3, "DEC", decodeCopy)) {
+        for (int attempt = 0; attempt < kDeleteAttempts && !DeleteFileA(decodeCopy); ++attempt) Sleep(kDeletePauseMs);
+    }
     char ownPath[kPathSize], ownFull[kPathSize];
     const DWORD n = GetModuleFileNameA(nullptr, ownPath, kPathSize);
     if (n > 0 && n < kPathSize && IsOwnTempExe(ownPath, "Del", ownFull)) SelfDelete(ownFull);
