@@ -523,10 +523,15 @@ forms)   # both payload forms, compressed and stored, an empty and a one-byte fi
   ;;
 sealed_failures)   # a sealed file's failures, each with its own message; nothing is written
   mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
-  seq 1 3001 > "$work/in/v.txt"   # a payload whose last bytes lie outside the sum
-  packf v.txt work
-  size=$(stat -c %s "$c/work/v.exe"); stub_size=$(stat -c %s "$STUB")
-  [ $(( (size - stub_size - 256) % 16 )) != 0 ] || fail "the payload length is a multiple of 16: no unsummed byte to change"
+  # A payload whose last bytes lie outside the sum (its length is no multiple of 16).
+  stub_size=$(stat -c %s "$STUB")
+  for n in $(seq 3001 3040); do
+    seq 1 "$n" > "$work/in/v.txt"
+    packf v.txt work
+    size=$(stat -c %s "$c/work/v.exe")
+    [ $(( (size - stub_size - 256) % 16 )) = 0 ] || break
+  done
+  [ $(( (size - stub_size - 256) % 16 )) != 0 ] || fail "every payload length was a multiple of 16"
   cp "$c/work/v.exe" "$work/v-good.exe"
   attempt() { # WANT-TEXT-HEX [TITLE-HEX]: OK with the password, then the box, then Cancel
     start_dialog 'C:\work\v.exe' '"v.txt" Decode'
