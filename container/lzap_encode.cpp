@@ -12,11 +12,12 @@
 struct LzapEncoder {
     LzapDictionary dict;
     int lazy;
+    uint64_t acc;      // pending bits between calls, low-aligned
+    uint32_t accBits;
 };
 
 struct BitWriter {
     uint8_t* out;
-    size_t capacity;
     size_t pos;
     uint64_t acc;      // pending bits, low-aligned
     uint32_t accBits;
@@ -78,40 +79,80 @@ static uint32_t LongestMatch(const LzapDictionary* d, const uint8_t* in, uint32_
     return best;
 }
 
+void LzapCompressBegin(LzapEncoder* e, uint32_t n, uint8_t* header)
+{
+    ResetDictionary(&e->dict);
+    e->acc = 0;
+    e->accBits = 0;
+    std::memcpy(header, kLzapMagic, 4);
+    StoreLE32(header + 4, n);
+}
+
+// One symbol at in[0]: the longest match (or, with the lazy step, a literal
+// before a longer match), its code written, the dictionary updated. Returns
+// the input bytes it covers.
+static uint32_t EncodeSymbol(LzapEncoder* e, BitWriter* w, const uint8_t* in, uint32_t avail)
+{
+    LzapDictionary* const d = &e->dict;
+    uint8_t scratch[kLzapMaxString];
+    WidenCodes(d);
+    uint32_t m;
+    uint32_t code = LongestMatch(d, in, avail, &m);
+    // Lazy step: when the match one byte later is longer by more than a
+    // byte, a literal now and that match next usually cover more input per
+    // bit. The next match is looked up afresh after this symbol's update, so
+    // only valid indices are ever written.
+    if (e->lazy && m >= 2 && avail > 1) {
+        uint32_t next;
+        LongestMatch(d, in + 1, avail - 1, &next);
+        if (next > m + 1) {
+            code = in[0];
+            m = 1;
+        }
+    }
+    if (code < kLzapFirstCode) PutBits(w, code, 9); // flag 0 and the byte
+    else PutBits(w, (1u << d->width) | (code - kLzapFirstCode), d->width + 1);
+    // The same recency moves and update as the decoder makes; the string it
+    // writes out is the input's, so it goes to scratch.
+    EmitString(d, code, scratch);
+    UpdateDictionary(d, code, in, m);
+    return m;
+}
+
+size_t LzapCompressSome(LzapEncoder* e, const uint8_t* window, uint32_t avail, int last, uint8_t* out,
+                        uint32_t* taken)
+{
+    BitWriter w = {out, 0, e->acc, e->accBits};
+    // Without the end in sight a symbol may look kLzapLookahead bytes ahead
+    // (the longest match and the lazy step's next one), all of which must be
+    // the input's own bytes.
+    const uint32_t stop = last ? avail : (avail > kLzapLookahead ? avail - kLzapLookahead : 0);
+    uint32_t pos = 0;
+    while (pos < stop) pos += EncodeSymbol(e, &w, window + pos, avail - pos);
+    e->acc = w.acc;
+    e->accBits = w.accBits;
+    *taken = pos;
+    return w.pos;
+}
+
+size_t LzapCompressEnd(LzapEncoder* e, uint8_t* out)
+{
+    BitWriter w = {out, 0, e->acc, e->accBits};
+    FlushBits(&w);
+    e->acc = 0;
+    e->accBits = 0;
+    return w.pos;
+}
+
 size_t LzapCompress(LzapEncoder* e, const uint8_t* in, uint32_t n, uint8_t* out,
                     size_t outCapacity, LzapProgress progress, void* progressContext)
 {
     if (outCapacity < LzapCompressBound(n)) return 0;
-    LzapDictionary* const d = &e->dict;
-    ResetDictionary(d);
-    std::memcpy(out, kLzapMagic, 4);
-    StoreLE32(out + 4, n);
-    BitWriter w = {out, outCapacity, kLzapHeaderSize, 0, 0};
-    uint8_t scratch[kLzapMaxString];
+    LzapCompressBegin(e, n, out);
+    BitWriter w = {out, kLzapHeaderSize, 0, 0};
     uint32_t pos = 0, nextReport = 1u << 20;
     while (pos < n) {
-        WidenCodes(d);
-        uint32_t m;
-        uint32_t code = LongestMatch(d, in + pos, n - pos, &m);
-        // Lazy step: when the match one byte later is longer by more than a
-        // byte, a literal now and that match next usually cover more input
-        // per bit. The next match is looked up afresh after this symbol's
-        // update, so only valid indices are ever written.
-        if (e->lazy && m >= 2 && pos + 1 < n) {
-            uint32_t next;
-            LongestMatch(d, in + pos + 1, n - pos - 1, &next);
-            if (next > m + 1) {
-                code = in[pos];
-                m = 1;
-            }
-        }
-        if (code < kLzapFirstCode) PutBits(&w, code, 9); // flag 0 and the byte
-        else PutBits(&w, (1u << d->width) | (code - kLzapFirstCode), d->width + 1);
-        // The same recency moves and update as the decoder makes; the string
-        // it writes out is the input's, so it goes to scratch.
-        EmitString(d, code, scratch);
-        UpdateDictionary(d, code, in + pos, m);
-        pos += m;
+        pos += EncodeSymbol(e, &w, in + pos, n - pos);
         if (progress && pos >= nextReport) {
             progress(progressContext, pos, n);
             nextReport = pos + (1u << 20);

@@ -28,4 +28,18 @@ size_t LzapCompressBound(uint32_t n);
 size_t LzapCompress(LzapEncoder* e, const uint8_t* in, uint32_t n, uint8_t* out,
                     size_t outCapacity, LzapProgress progress, void* progressContext);
 
+// The same stream made from the input in pieces, so that it need not be in
+// memory at once: Begin writes the header (kLzapHeaderSize bytes) for n
+// input bytes in all; each Some takes the input not yet taken, window[0..avail),
+// and takes as much of it as it can without knowing what follows (a match
+// may need kLzapLookahead bytes), or all of it when `last`; End writes the
+// last partial byte. Some and End write whole bytes into out, at most
+// LzapCompressBound(avail) bytes, and return how many; *taken receives the
+// input bytes taken, which the caller drops from its window.
+enum : uint32_t { kLzapLookahead = 129 };
+void LzapCompressBegin(LzapEncoder* e, uint32_t n, uint8_t* header);
+size_t LzapCompressSome(LzapEncoder* e, const uint8_t* window, uint32_t avail, int last, uint8_t* out,
+                        uint32_t* taken);
+size_t LzapCompressEnd(LzapEncoder* e, uint8_t* out);
+
 #endif

@@ -6,6 +6,11 @@
 
 void WriteRecordHeader(uint8_t* record, const RecordHeader* header, const uint8_t* content)
 {
+    WriteRecordHeaderWithCheck(record, header, Crc32(0, content, header->contentLength));
+}
+
+void WriteRecordHeaderWithCheck(uint8_t* record, const RecordHeader* header, uint32_t contentCrc)
+{
     record[0] = 0; // leading byte, never read
     uint8_t* h = record + 1;
     StoreLE32(h + 0, kRecordHeaderSize);
@@ -20,7 +25,7 @@ void WriteRecordHeader(uint8_t* record, const RecordHeader* header, const uint8_
     std::memcpy(name, header->fileName, nameLength);
     if (nameLength <= kContentCheckMaxName) {
         std::memcpy(name + kContentCheckOffset, kContentCheckTag, 4);
-        StoreLE32(name + kContentCheckOffset + 4, Crc32(0, content, header->contentLength));
+        StoreLE32(name + kContentCheckOffset + 4, contentCrc);
     }
     StoreLE32(h + 296, header->encoderSerial);
     StoreLE32(h + 300, static_cast<uint32_t>(header->createdAt));

@@ -10,4 +10,7 @@
 // name leaves room, the content check of `content` is put behind it.
 void WriteRecordHeader(uint8_t* record, const RecordHeader* header, const uint8_t* content);
 
+// The same with the contents' CRC-32 already known (contents read in pieces).
+void WriteRecordHeaderWithCheck(uint8_t* record, const RecordHeader* header, uint32_t contentCrc);
+
 #endif

@@ -1,6 +1,7 @@
 #include "sealed_write.h"
 
 #include <cstring>
+#include <new>
 
 #include "sealed.h"
 #include "sealed_crypto.h"
@@ -42,20 +43,26 @@ static int SealCheck(SealedKey* key, const uint8_t* prefix, uint8_t flag, const 
                             block + kSealedCheckPlainSize);
 }
 
-static int SealChunks(SealedKey* key, const uint8_t* plain, size_t plainLength, const uint8_t* prefix,
-                      uint32_t chunkShift, const uint8_t* aad, uint8_t* out)
+// Seals the chunks in place, from the last to the first: chunk i's sealed
+// place (after the header and i tags) lies beyond its plaintext, so going
+// backwards never overwrites plaintext not yet sealed. Each chunk is
+// encrypted into scratch and then moved to its place.
+static int SealChunks(SealedKey* key, uint8_t* buffer, size_t plainLength, const uint8_t* prefix,
+                      uint32_t chunkShift, const uint8_t* aad, uint8_t* scratch)
 {
     const size_t chunk = static_cast<size_t>(1) << chunkShift;
+    const size_t count = (plainLength + chunk - 1) / chunk;
     uint8_t nonce[kSealedNonceSize];
-    size_t from = 0, to = kSealedHeaderSize;
-    for (uint32_t i = 0; from < plainLength; ++i) {
-        const size_t n = plainLength - from < chunk ? plainLength - from : chunk;
-        const int last = from + n == plainLength;
-        SealedNonce(prefix, i, static_cast<uint8_t>(last ? 1 : 0), nonce);
-        const int rc = SealedKeyEncrypt(key, nonce, aad, kSealedChunkAadSize, plain + from, n, out + to, out + to + n);
+    uint8_t tag[kSealedTagSize];
+    for (size_t i = count; i-- > 0;) {
+        const size_t from = i * chunk;
+        const size_t n = i + 1 == count ? plainLength - from : chunk;
+        SealedNonce(prefix, static_cast<uint32_t>(i), static_cast<uint8_t>(i + 1 == count ? 1 : 0), nonce);
+        const int rc = SealedKeyEncrypt(key, nonce, aad, kSealedChunkAadSize, buffer + from, n, scratch, tag);
         if (rc != kSealedOk) return rc;
-        from += n;
-        to += n + kSealedTagSize;
+        uint8_t* to = buffer + kSealedHeaderSize + i * (chunk + kSealedTagSize);
+        std::memmove(to, scratch, n);
+        std::memcpy(to + n, tag, kSealedTagSize);
     }
     return kSealedOk;
 }
@@ -64,36 +71,70 @@ int SealPayload(const uint8_t* plain, size_t plainLength, const uint8_t* marker,
                 uint32_t passwordLength, uint32_t iterations, uint32_t chunkShift, uint8_t* out, size_t outCapacity,
                 size_t* outLength)
 {
+    if (outCapacity < plainLength) return kSealedFailed;
+    std::memmove(out, plain, plainLength);
+    return SealPayloadInPlace(out, plainLength, outCapacity, marker, password, passwordLength, iterations,
+                              chunkShift, outLength);
+}
+
+int SealPayloadInPlace(uint8_t* buffer, size_t plainLength, size_t capacity, const uint8_t* marker,
+                       const uint8_t* password, uint32_t passwordLength, uint32_t iterations, uint32_t chunkShift,
+                       size_t* outLength)
+{
     // A fresh salt gives every file its own key, so nonces never repeat under one key.
     uint8_t fresh[kSealedSaltSize + kSealedNoncePrefixSize];
     if (SealedRandom(fresh, sizeof fresh) != kSealedOk) return kSealedFailed;
-    return SealPayloadWith(plain, plainLength, marker, password, passwordLength, iterations, chunkShift, fresh,
-                           fresh + kSealedSaltSize, out, outCapacity, outLength);
+    return SealPayloadInPlaceWith(buffer, plainLength, capacity, marker, password, passwordLength, iterations,
+                                  chunkShift, fresh, fresh + kSealedSaltSize, outLength);
 }
 
 int SealPayloadWith(const uint8_t* plain, size_t plainLength, const uint8_t* marker, const uint8_t* password,
                     uint32_t passwordLength, uint32_t iterations, uint32_t chunkShift, const uint8_t* salt,
                     const uint8_t* noncePrefix, uint8_t* out, size_t outCapacity, size_t* outLength)
 {
+    if (outCapacity < plainLength) return kSealedFailed;
+    std::memmove(out, plain, plainLength);
+    return SealPayloadInPlaceWith(out, plainLength, outCapacity, marker, password, passwordLength, iterations,
+                                  chunkShift, salt, noncePrefix, outLength);
+}
+
+// The header with both check blocks, the chunks sealed in place, then the
+// header in front of them.
+static int SealWithHeader(SealedKey* key, uint8_t* buffer, size_t plainLength, uint8_t* header,
+                          const uint8_t* marker, uint32_t chunkShift, uint8_t* scratch)
+{
+    const uint8_t* prefix = header + 28;
+    uint8_t aad[kSealedChunkAadSize];
+    SealedMarkerAad(marker, aad);
+    int rc = SealCheck(key, prefix, kSealedCheckFlagPassword, header, 36, header + 36);
+    if (rc == kSealedOk) rc = SealCheck(key, prefix, kSealedCheckFlagMarker, aad, kSealedMarkerAadSize, header + 68);
+    if (rc != kSealedOk) return rc;
+    std::memcpy(aad + kSealedMarkerAadSize, header, kSealedHeaderSize);
+    rc = SealChunks(key, buffer, plainLength, prefix, chunkShift, aad, scratch);
+    if (rc == kSealedOk) std::memcpy(buffer, header, kSealedHeaderSize);
+    return rc;
+}
+
+int SealPayloadInPlaceWith(uint8_t* buffer, size_t plainLength, size_t capacity, const uint8_t* marker,
+                           const uint8_t* password, uint32_t passwordLength, uint32_t iterations, uint32_t chunkShift,
+                           const uint8_t* salt, const uint8_t* noncePrefix, size_t* outLength)
+{
     if (plainLength == 0 || chunkShift < kSealedMinChunkShift || chunkShift > kSealedMaxChunkShift ||
         iterations == 0 || iterations > kSealedMaxIterations)
         return kSealedFailed;
     const size_t size = SealedPayloadSize(plainLength, chunkShift);
-    if (outCapacity < size) return kSealedFailed;
-    WriteSealedFields(out, iterations, chunkShift, salt, noncePrefix);
-    const uint8_t* prefix = out + 28;
+    if (capacity < size) return kSealedFailed;
+    uint8_t header[kSealedHeaderSize];
+    WriteSealedFields(header, iterations, chunkShift, salt, noncePrefix);
+    // One chunk of scratch, from the heap: up to 1 MiB.
+    uint8_t* scratch = new (std::nothrow) uint8_t[static_cast<size_t>(1) << chunkShift];
+    if (!scratch) return kSealedFailed;
     SealedKey* key = nullptr;
-    int rc = SealedKeyDerive(password, passwordLength, out + 12, kSealedSaltSize, iterations, &key);
-    if (rc != kSealedOk) return rc;
-    uint8_t aad[kSealedChunkAadSize];
-    SealedMarkerAad(marker, aad);
-    rc = SealCheck(key, prefix, kSealedCheckFlagPassword, out, 36, out + 36);
-    if (rc == kSealedOk) rc = SealCheck(key, prefix, kSealedCheckFlagMarker, aad, kSealedMarkerAadSize, out + 68);
-    if (rc == kSealedOk) {
-        std::memcpy(aad + kSealedMarkerAadSize, out, kSealedHeaderSize);
-        rc = SealChunks(key, plain, plainLength, prefix, chunkShift, aad, out);
-    }
+    int rc = SealedKeyDerive(password, passwordLength, salt, kSealedSaltSize, iterations, &key);
+    if (rc == kSealedOk) rc = SealWithHeader(key, buffer, plainLength, header, marker, chunkShift, scratch);
     SealedKeyDestroy(key);
+    SecureWipe(scratch, static_cast<size_t>(1) << chunkShift);
+    delete[] scratch;
     if (rc == kSealedOk) *outLength = size;
     return rc;
 }

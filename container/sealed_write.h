@@ -18,11 +18,21 @@ int SealPayload(const uint8_t* plain, size_t plainLength, const uint8_t* marker,
                 uint32_t passwordLength, uint32_t iterations, uint32_t chunkShift, uint8_t* out, size_t outCapacity,
                 size_t* outLength);
 
+// SealPayload in place: the plaintext stands at buffer[0..plainLength), and
+// buffer holds capacity >= SealedPayloadSize(plainLength, chunkShift) bytes,
+// so a large payload needs no second copy.
+int SealPayloadInPlace(uint8_t* buffer, size_t plainLength, size_t capacity, const uint8_t* marker,
+                       const uint8_t* password, uint32_t passwordLength, uint32_t iterations, uint32_t chunkShift,
+                       size_t* outLength);
+
 // SealPayload with the given salt (16 bytes) and nonce prefix (7 bytes) in
 // place of random ones: for known-answer tests and the format's worked
 // example only; a real file must never reuse them.
 int SealPayloadWith(const uint8_t* plain, size_t plainLength, const uint8_t* marker, const uint8_t* password,
                     uint32_t passwordLength, uint32_t iterations, uint32_t chunkShift, const uint8_t* salt,
                     const uint8_t* noncePrefix, uint8_t* out, size_t outCapacity, size_t* outLength);
+int SealPayloadInPlaceWith(uint8_t* buffer, size_t plainLength, size_t capacity, const uint8_t* marker,
+                           const uint8_t* password, uint32_t passwordLength, uint32_t iterations, uint32_t chunkShift,
+                           const uint8_t* salt, const uint8_t* noncePrefix, size_t* outLength);
 
 #endif

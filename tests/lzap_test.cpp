@@ -2,6 +2,7 @@
 // dictionary, and damaged streams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -146,6 +147,44 @@ Bytes Header(uint32_t size)
 {
     return {0x71, 0x0A, 0x09, 0x0D, static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
             static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 24)};
+}
+
+// The encoder fed in pieces of every awkward size writes the very stream it
+// writes from one block, both parses.
+TEST(Lzap, EncoderInPiecesMatchesWholeBlock)
+{
+    const Bytes text = testdata::Text(300000), binary = testdata::Binary(200000);
+    for (const Bytes* in : {&text, &binary}) {
+        for (int lazy = 0; lazy < 2; ++lazy) {
+            const Bytes whole = Compress(*in, lazy);
+            for (size_t piece : {size_t{1}, size_t{128}, size_t{129}, size_t{130}, size_t{4099}, size_t{65536}}) {
+                std::unique_ptr<LzapEncoder, void (*)(LzapEncoder*)> e(LzapEncoderCreate(), LzapEncoderDestroy);
+                LzapEncoderSetLazy(e.get(), lazy);
+                Bytes out(kLzapHeaderSize);
+                LzapCompressBegin(e.get(), static_cast<uint32_t>(in->size()), out.data());
+                Bytes window;
+                size_t fed = 0;
+                while (fed < in->size() || !window.empty()) {
+                    const size_t n = std::min(piece, in->size() - fed);
+                    window.insert(window.end(), in->begin() + static_cast<long>(fed),
+                                  in->begin() + static_cast<long>(fed + n));
+                    fed += n;
+                    const int last = fed == in->size();
+                    Bytes chunk(LzapCompressBound(static_cast<uint32_t>(window.size())));
+                    uint32_t taken = 0;
+                    chunk.resize(LzapCompressSome(e.get(), window.data(), static_cast<uint32_t>(window.size()), last,
+                                                  chunk.data(), &taken));
+                    out.insert(out.end(), chunk.begin(), chunk.end());
+                    window.erase(window.begin(), window.begin() + taken);
+                    if (last) break;
+                }
+                uint8_t tail[8];
+                const size_t t = LzapCompressEnd(e.get(), tail);
+                out.insert(out.end(), tail, tail + t);
+                EXPECT_EQ(out, whole) << "piece " << piece << " lazy " << lazy;
+            }
+        }
+    }
 }
 
 TEST(Lzap, DamagedStreams)

@@ -106,6 +106,15 @@ errors)
   expect_rc 1 "$L" pack f.txt --stub f.txt --password-file pw
   expect_rc 1 "$L" pack f.txt --stub f.exe --password-file pw
   [ -z "$(ls -A out)" ] || fail "output left behind: $(ls -A out)"
+  # An input past the limit is refused from its size, before it is read (a
+  # sparse file: reading it would take many seconds), naming the limit.
+  truncate -s 2147482100 big.bin
+  expect_rc 1 "$L" pack big.bin --stub stub.bin --password-file pw -o big.exe
+  grep -q 'holds at most 2146957802 bytes' err.txt || fail "limit message: $(cat err.txt)"
+  expect_rc 1 "$L" pack big.bin --stub stub.bin --password-file pw -o big.exe --classic
+  grep -q 'holds at most 2147482062 bytes' err.txt || fail "classic limit message: $(cat err.txt)"
+  [ ! -e big.exe ] || fail "an over-limit input made a file"
+  rm -f big.bin
   # Every error is one line on stderr.
   "$L" unpack f.exe -o out --password-file wrong 2>err.txt
   [ "$(wc -l < err.txt)" = 1 ] || fail "error is not one line: $(cat err.txt)"

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <functional>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include "hostfs.h"
 #include "lzap_encode.h"
 #include "names.h"
+#include "lzap.h"
 #include "record_write.h"
 #include "sealed.h"
 #include "sealed_write.h"
@@ -572,9 +574,88 @@ std::string FindStub(const Options& o)
     return "";
 }
 
-void ShowCompressProgress(void* context, uint64_t done, uint64_t total)
+
+// The largest input whose self-decoding file, stored (the case where
+// compression does not help), stays under 2 GiB with this stub and form.
+uint64_t LargestInput(uint64_t stubLength, bool classic)
 {
-    ProgressUpdate(static_cast<Progress*>(context), done, total);
+    const uint64_t room = 0x7FFFFFFFull - stubLength - kMarkerBlockSize; // payload bytes at most
+    uint64_t record = room;
+    if (!classic) {
+        // A sealed payload adds its header and a tag per chunk.
+        const uint64_t chunk = uint64_t{1} << kSealedDefaultChunkShift;
+        record = (room - kSealedHeaderSize) / (chunk + kSealedTagSize) * chunk;
+        const uint64_t rest = (room - kSealedHeaderSize) % (chunk + kSealedTagSize);
+        if (rest > kSealedTagSize) record += rest - kSealedTagSize;
+    }
+    return record > kRecordContentOffset ? record - kRecordContentOffset : 0;
+}
+
+// Reads a file of `expected` bytes in pieces of 16 MiB, handing each to take.
+bool ReadInPieces(const std::string& path, uint64_t expected, const std::function<void(const uint8_t*, size_t)>& take,
+                  Progress* progress, std::string* error)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::vector<uint8_t> piece(16u << 20);
+    uint64_t done = 0;
+    size_t n;
+    while ((n = std::fread(piece.data(), 1, piece.size(), f)) > 0) {
+        take(piece.data(), n);
+        done += n;
+        ProgressUpdate(progress, done, expected);
+    }
+    const bool bad = std::ferror(f) != 0;
+    (void)std::fclose(f); // opened for reading: nothing to lose
+    if (bad) *error = path + ": read error";
+    else if (done != expected) *error = path + ": changed while it was read";
+    return !bad && done == expected;
+}
+
+enum PackResult { kPackCompressed, kPackStore, kPackError };
+
+// Compresses the record (head, then the input read in pieces) into payload.
+// kPackStore as soon as the stream would not be smaller than the record.
+int CompressRecord(const Options& o, const uint8_t* head, uint64_t recordLength, std::vector<uint8_t>* payload,
+                   std::string* error)
+{
+    std::unique_ptr<LzapEncoder, void (*)(LzapEncoder*)> encoder(LzapEncoderCreate(), LzapEncoderDestroy);
+    if (!encoder) {
+        *error = "out of memory";
+        return kPackError;
+    }
+    LzapEncoderSetLazy(encoder.get(), o.lookahead ? 1 : 0);
+    payload->resize(kLzapHeaderSize);
+    LzapCompressBegin(encoder.get(), static_cast<uint32_t>(recordLength), payload->data());
+    std::vector<uint8_t> window(head, head + kRecordContentOffset), out;
+    bool tooLarge = false;
+    const auto compress = [&](bool last) {
+        out.resize(LzapCompressBound(static_cast<uint32_t>(window.size())));
+        uint32_t taken = 0;
+        out.resize(LzapCompressSome(encoder.get(), window.data(), static_cast<uint32_t>(window.size()), last,
+                                    out.data(), &taken));
+        window.erase(window.begin(), window.begin() + taken);
+        if (payload->size() + out.size() >= recordLength) tooLarge = true;
+        else payload->insert(payload->end(), out.begin(), out.end());
+    };
+    Progress progress;
+    ProgressStart(&progress, "packing", recordLength);
+    const bool read = ReadInPieces(o.input, recordLength - kRecordContentOffset, [&](const uint8_t* p, size_t n) {
+        if (tooLarge) return;
+        window.insert(window.end(), p, p + n);
+        compress(false);
+    }, &progress, error);
+    ProgressEnd(&progress);
+    if (!read) return kPackError;
+    if (!tooLarge) compress(true);
+    uint8_t tail[8];
+    const size_t t = LzapCompressEnd(encoder.get(), tail);
+    if (tooLarge || payload->size() + t >= recordLength) return kPackStore;
+    payload->insert(payload->end(), tail, tail + t);
+    return kPackCompressed;
 }
 
 int RunPack(const Options& o)
@@ -589,7 +670,15 @@ int RunPack(const Options& o)
         return Fail(kExitUsage, stubPath + ": not usable as a stub (its length must be a multiple of 256 and it must hold no marker block)");
 
     FileMeta meta;
+    if (IsDirectory(o.input)) return Fail(kExitUsage, o.input + ": is a folder; lumisafe packs one file");
     if (!StatFile(o.input, &meta, &error)) return Fail(kExitIo, error);
+    // Refused from its size, before anything is read: the file must fit
+    // even when it does not compress.
+    const uint64_t largest = LargestInput(stub.size(), o.classic);
+    if (meta.size > largest)
+        return Fail(kExitUsage, o.input + ": " + Plural(meta.size, "byte", "bytes") +
+                                    "; a self-decoding file holds at most " + Plural(largest, "byte", "bytes") +
+                                    " (it must stay under 2 GiB with this stub" + (o.classic ? ")" : ", sealed)"));
 
     // Names and the caption are stored in the code page the decoding machine shows.
     const std::string base = BaseName(o.input);
@@ -625,12 +714,10 @@ int RunPack(const Options& o)
             return Fail(kExitUsage, "the password has characters that its code page cannot hold");
     }
 
-    // The record: header, then the contents read straight into place.
-    std::vector<uint8_t> record;
-    const uint64_t limit = 0x7FFFFF00u - kRecordContentOffset - stub.size() - kMarkerBlockSize;
-    if (!ReadWholeFile(o.input, &record, kRecordContentOffset, limit, &error)) return Fail(kExitIo, error);
+    // The record: the header (with the contents' check value, from a first
+    // reading), then the contents, compressed as they are read a second time.
     RecordHeader h = {};
-    h.contentLength = static_cast<uint32_t>(record.size() - kRecordContentOffset);
+    h.contentLength = static_cast<uint32_t>(meta.size);
     h.attributes = meta.attributes;
     h.creationTime = meta.creationTime;
     h.lastAccessTime = meta.lastAccessTime;
@@ -639,20 +726,36 @@ int RunPack(const Options& o)
     h.encoderSerial = o.haveSerial ? o.serial : MachineSerial();
     const time_t now = std::time(nullptr);
     h.createdAt = now > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(now);
-    WriteRecordHeader(record.data(), &h, record.data() + kRecordContentOffset);
+    uint32_t crc = 0;
+    Progress reading;
+    ProgressStart(&reading, "reading", meta.size);
+    if (!ReadInPieces(o.input, meta.size, [&](const uint8_t* p, size_t n) { crc = Crc32(crc, p, n); }, &reading,
+                      &error))
+        return Fail(kExitIo, error);
+    ProgressEnd(&reading);
+    uint8_t head[kRecordContentOffset];
+    WriteRecordHeaderWithCheck(head, &h, crc);
 
-    std::unique_ptr<LzapEncoder, void (*)(LzapEncoder*)> encoder(LzapEncoderCreate(), LzapEncoderDestroy);
-    if (!encoder) return Fail(kExitIo, "out of memory");
-    LzapEncoderSetLazy(encoder.get(), o.lookahead ? 1 : 0);
-    std::vector<uint8_t> packed(PayloadBound(static_cast<uint32_t>(record.size())));
-    Progress progress;
-    ProgressStart(&progress, "packing", record.size());
-    const size_t packedLength = PackRecord(encoder.get(), record.data(), static_cast<uint32_t>(record.size()),
-                                           o.store, packed.data(), packed.size(), ShowCompressProgress, &progress);
-    ProgressEnd(&progress);
-    if (packedLength == 0) return Fail(kExitIo, "could not encode the payload");
-    const bool stored = packedLength == record.size();
-    std::vector<uint8_t>().swap(record);
+    // Room for the largest payload up front: the stored record, sealed.
+    const uint64_t recordLength = kRecordContentOffset + meta.size;
+    std::vector<uint8_t> payload;
+    payload.reserve(static_cast<size_t>(o.classic ? recordLength : SealedPayloadSize(recordLength, kSealedDefaultChunkShift)));
+    bool stored = o.store;
+    if (!stored) {
+        rc = CompressRecord(o, head, recordLength, &payload, &error);
+        if (rc == kPackError) return Fail(kExitIo, error);
+        stored = rc == kPackStore;
+    }
+    if (stored) {
+        payload.assign(head, head + kRecordContentOffset);
+        Progress copying;
+        ProgressStart(&copying, "reading", meta.size);
+        if (!ReadInPieces(o.input, meta.size, [&](const uint8_t* p, size_t n) { payload.insert(payload.end(), p, p + n); },
+                          &copying, &error))
+            return Fail(kExitIo, error);
+        ProgressEnd(&copying);
+    }
+    const size_t packedLength = payload.size();
 
     MarkerFields fields;
     fields.caption = caption.c_str();
@@ -665,22 +768,20 @@ int RunPack(const Options& o)
     uint8_t block[kMarkerBlockSize];
     FillMarkerBlock(block, &fields);
 
-    // The payload: the packed record enciphered (classic) or sealed, which
-    // binds the marker block's caption and flags to it.
-    std::vector<uint8_t> payload;
+    // The payload: the packed record enciphered (classic) or sealed in place,
+    // which binds the marker block's caption and flags to it.
     if (o.classic) {
         const std::string key = MakeKeyString(password);
-        if (!EncipherPayload(packed.data(), static_cast<uint32_t>(packedLength), key.c_str(),
+        if (!EncipherPayload(payload.data(), static_cast<uint32_t>(packedLength), key.c_str(),
                              static_cast<uint32_t>(key.size())))
             return Fail(kExitIo, "could not encode the payload");
-        packed.resize(packedLength);
-        payload.swap(packed);
     } else {
         payload.resize(SealedPayloadSize(packedLength, kSealedDefaultChunkShift));
         size_t sealedLength = 0;
-        rc = SealPayload(packed.data(), packedLength, block, reinterpret_cast<const uint8_t*>(password.data()),
-                                   static_cast<uint32_t>(password.size()), o.iterations, kSealedDefaultChunkShift,
-                                   payload.data(), payload.size(), &sealedLength);
+        rc = SealPayloadInPlace(payload.data(), packedLength, payload.size(), block,
+                                reinterpret_cast<const uint8_t*>(password.data()),
+                                static_cast<uint32_t>(password.size()), o.iterations, kSealedDefaultChunkShift,
+                                &sealedLength);
         SecureWipe(&password[0], password.size());
         if (rc != kSealedOk) return Fail(kExitIo, "could not seal the payload");
         payload.resize(sealedLength);
