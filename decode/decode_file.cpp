@@ -10,6 +10,14 @@
 // The decompressor's tables exist once per process.
 static LzapDecoder decoder;
 
+// A compressed record is expanded a window at a time as it is written, so
+// only the payload and this window are ever in memory; stored records are
+// written from the payload itself.
+enum : uint32_t { kWindowSize = 1u << 20 };
+static uint8_t* window;        // the expanded record's current piece (null: stored)
+static uint32_t windowFill;    // bytes of it in use
+static uint64_t windowStart;   // record offset of window[0]
+
 // Reads the payload into a new locked block of its own size.
 static int ReadPayload(MemBlock* block)
 {
@@ -73,23 +81,51 @@ static int Unseal(const char* password, uint32_t passwordLength, MemBlock* block
     return rc == kSealedFailed ? kDecodeNoMemory : rc;
 }
 
+// Starts expanding a compressed record: the first window, which holds its
+// header. The stream's magic passed, so a wrong password is behind us only
+// for a sealed file; a classic one that breaks off here may be either.
+static int ExpandHeader(MemBlock* block, RecordHeader* header, int sealed)
+{
+    const int broken = sealed ? kDecodeDamaged : kDecodeWrongPassword;
+    if (!LzapDecodeBegin(&decoder, block->address, block->size)) return broken;
+    window = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, kWindowSize));
+    if (!window) return kDecodeNoMemory;
+    windowFill = 0;
+    windowStart = 0;
+    while (decoder.status == kLzapMore && windowFill < kRecordContentOffset)
+        windowFill += LzapDecodeSome(&decoder, window + windowFill, kWindowSize - windowFill);
+    // The contents may use every byte the stream declares, and the last
+    // string may run up to 127 bytes past it: contentLength is held against
+    // that bound now and against what really comes out while writing.
+    if (decoder.status == kLzapDamaged || windowFill < kRecordContentOffset ||
+        ReadRecordHeader(window, decoder.outputSize + (kLzapMaxString - 1), header) != kRecordOk)
+        return broken;
+    return kDecodeOk;
+}
+
 int DecodeRecord(char* password, uint32_t passwordLength, uint32_t capacity, MemBlock* block, RecordHeader* header)
 {
     const uint32_t form = MarkerForm(markerBlock);
     if (form != kFormClassic && form != kFormSealed) return kDecodeNewer;
+    DecodeRelease(block);
     int rc = ReadPayload(block);
     if (rc != kDecodeOk) return rc;
     const int sealed = form == kFormSealed;
     rc = sealed ? Unseal(password, passwordLength, block) : Decipher(password, passwordLength, capacity, block);
-    if (rc == kDecodeOk && !Decompress(&decoder, block)) {
-        // A mistyped password often keeps the magic and makes a stream that
-        // breaks off; a sealed file's plaintext is proven, so there it is damage.
-        rc = decoder.status == kLzapNoMemory ? kDecodeNoMemory : sealed ? kDecodeDamaged : kDecodeWrongPassword;
+    if (rc == kDecodeOk) {
+        if (LzapHasHeader(block->address, block->size)) rc = ExpandHeader(block, header, sealed);
+        else if (ReadRecord(block->address, block->size, header) != kRecordOk)
+            rc = sealed ? kDecodeDamaged : kDecodeWrongPassword;
     }
-    if (rc == kDecodeOk && ReadRecord(block->address, block->size, header) != kRecordOk)
-        rc = sealed ? kDecodeDamaged : kDecodeWrongPassword;
-    if (rc != kDecodeOk) MemBlockFree(block);
+    if (rc != kDecodeOk) DecodeRelease(block);
     return rc;
+}
+
+void DecodeRelease(MemBlock* block)
+{
+    if (window) HeapFree(GetProcessHeap(), 0, window);
+    window = nullptr;
+    MemBlockFree(block);
 }
 
 // What the file system says of the file at path; 0 when it cannot be opened.
@@ -111,9 +147,48 @@ int DifferentFiles(const char* a, const char* b)
             x.nFileIndexLow != y.nFileIndexLow);
 }
 
-// Writes all of content to a new file beside path, flushed and with its
+static int WriteAll(HANDLE out, const uint8_t* data, uint32_t length)
+{
+    DWORD written = 0;
+    return WriteFile(out, data, length, &written, nullptr) && written == length;
+}
+
+// Writes the contents: from the payload (stored), or window after window as
+// the stream expands, checking the stream's end and the content check on the
+// way; keepResponsive runs between windows. kDecodeOk, kDecodeCannotWrite,
+// or kDecodeDamaged when the stream breaks off or the check fails.
+static int WriteContents(HANDLE out, const RecordHeader* header, const MemBlock* block, void (*keepResponsive)())
+{
+    if (!window) return WriteAll(out, block->address + kRecordContentOffset, header->contentLength) ? kDecodeOk
+                                                                                                     : kDecodeCannotWrite;
+    const uint64_t contentEnd = kRecordContentOffset + static_cast<uint64_t>(header->contentLength);
+    uint32_t crc = 0;
+    for (;;) {
+        // The part of this window that is contents.
+        const uint64_t from = windowStart < uint64_t{kRecordContentOffset} ? uint64_t{kRecordContentOffset} : windowStart;
+        const uint64_t to = windowStart + windowFill < contentEnd ? windowStart + windowFill : contentEnd;
+        if (to > from) {
+            const uint8_t* p = window + (from - windowStart);
+            const uint32_t n = static_cast<uint32_t>(to - from);
+            crc = Crc32(crc, p, n);
+            if (!WriteAll(out, p, n)) return kDecodeCannotWrite;
+        }
+        if (decoder.status != kLzapMore) break;
+        if (keepResponsive) keepResponsive();
+        windowStart += windowFill;
+        windowFill = LzapDecodeSome(&decoder, window, kWindowSize);
+    }
+    uint32_t expected;
+    if (decoder.status != kLzapDone || windowStart + windowFill < contentEnd ||
+        (HasContentCheck(header, &expected) && expected != crc))
+        return kDecodeDamaged;
+    return kDecodeOk;
+}
+
+// Writes the contents to a new file beside path, flushed and with their
 // times: a failure or a kill leaves the target as it was.
-static int WriteBeside(const char* path, const RecordHeader* header, const uint8_t* content, char* temporary)
+static int WriteBeside(const char* path, const RecordHeader* header, const MemBlock* block,
+                       void (*keepResponsive)(), char* temporary)
 {
     char folder[MAX_PATH];
     lstrcpynA(folder, path, MAX_PATH);
@@ -130,15 +205,12 @@ static int WriteBeside(const char* path, const RecordHeader* header, const uint8
         times[i].dwLowDateTime = static_cast<DWORD>(values[i]);
         times[i].dwHighDateTime = static_cast<DWORD>(values[i] >> 32);
     }
-    DWORD written = 0;
-    const BOOL ok = WriteFile(out, content, header->contentLength, &written, nullptr) &&
-                    written == header->contentLength && FlushFileBuffers(out);
-    if (ok) SetFileTime(out, &times[0], &times[1], &times[2]);
-    if (!CloseHandle(out) || !ok) {
-        DeleteFileA(temporary);
-        return kDecodeCannotWrite;
-    }
-    return kDecodeOk;
+    int rc = WriteContents(out, header, block, keepResponsive);
+    if (rc == kDecodeOk && !FlushFileBuffers(out)) rc = kDecodeCannotWrite;
+    if (rc == kDecodeOk) SetFileTime(out, &times[0], &times[1], &times[2]);
+    if (!CloseHandle(out) && rc == kDecodeOk) rc = kDecodeCannotWrite;
+    if (rc != kDecodeOk) DeleteFileA(temporary);
+    return rc;
 }
 
 // Puts the written file in the target's place in one step. A read-only
@@ -161,10 +233,10 @@ static int ReplaceTarget(const char* temporary, const char* path)
     return 1;
 }
 
-int WriteDecodedFile(const char* path, const RecordHeader* header, const uint8_t* content)
+int WriteDecodedFile(const char* path, const RecordHeader* header, const MemBlock* block, void (*keepResponsive)())
 {
     char temporary[MAX_PATH];
-    const int rc = WriteBeside(path, header, content, temporary);
+    const int rc = WriteBeside(path, header, block, keepResponsive, temporary);
     if (rc != kDecodeOk) return rc;
     if (!ReplaceTarget(temporary, path)) {
         DeleteFileA(temporary);

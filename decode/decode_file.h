@@ -30,18 +30,25 @@ enum DecodeStatus {
 };
 
 // Reads the payload of selfDecodingPath and opens it under the password (its
-// bytes in the ANSI code page) into block, the decoded record, whose header
-// goes to *header. kDecodeOk, or a failure with block empty. The classic form
+// bytes in the ANSI code page) into block, and reads the record's header into
+// *header: the contents are expanded only while they are written. kDecodeOk,
+// or a failure with everything released. The classic form
 // turns the password into its key string in place, so the buffer holds
 // capacity >= passwordLength + kKeyStringSlack bytes; the caller wipes it.
 int DecodeRecord(char* password, uint32_t passwordLength, uint32_t capacity, MemBlock* block, RecordHeader* header);
 
-// Writes content (header->contentLength bytes) to a new file beside path,
-// flushed and with the stored times, then puts it in path's place in one
-// step and applies the attributes. Until that step the file at path (which
-// may be the self-decoding file itself) is untouched; a failure leaves
-// nothing partial behind. kDecodeOk, kDecodeCannotCreate or kDecodeCannotWrite.
-int WriteDecodedFile(const char* path, const RecordHeader* header, const uint8_t* content);
+// Writes the record's contents (expanding them window by window, with
+// keepResponsive, which may be null, run between windows) to a new file
+// beside path, flushed and with the stored times, then puts it in path's
+// place in one step and applies the attributes. Until that step the file at
+// path (which may be the self-decoding file itself) is untouched; a failure
+// leaves nothing partial behind. kDecodeOk, kDecodeCannotCreate,
+// kDecodeCannotWrite, or kDecodeDamaged when the contents prove damaged.
+// Called once per DecodeRecord.
+int WriteDecodedFile(const char* path, const RecordHeader* header, const MemBlock* block, void (*keepResponsive)());
+
+// Releases what DecodeRecord holds: the payload and the expansion window.
+void DecodeRelease(MemBlock* block);
 
 // Nonzero only when both paths are known to name two different files (by
 // volume serial and file index, which every spelling of a file shares).

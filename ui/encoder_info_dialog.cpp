@@ -28,8 +28,11 @@ int GetLocalSerial(uint32_t* serial)
         }
         if (root[i] == '\\') cut = static_cast<int>(i);
     }
-    if (cut >= 0) root[cut + 1] = 0;
-    else lstrcatA(root, "\\");
+    if (cut < 0) { // no backslash at all: the root is the whole text, then one
+        cut = static_cast<int>(n);
+        root[cut] = '\\';
+    }
+    root[cut + 1] = 0;
     char volumeName[MAX_PATH], fileSystem[MAX_PATH];
     DWORD volumeSerial = 0, maxComponent = 0, flags = 0;
     if (!GetVolumeInformationA(root, volumeName, MAX_PATH, &volumeSerial, &maxComponent, &flags, fileSystem,

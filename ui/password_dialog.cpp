@@ -61,7 +61,7 @@ static void InitPasswordDialog(HWND window)
     }
     HICON small = nullptr;
     if (ExtractIconExA(selfDecodingPath, 0, nullptr, &small, 1) && small)
-        SetClassLongA(window, GCL_HICON, static_cast<LONG>(reinterpret_cast<INT_PTR>(small)));
+        SetClassLongPtrA(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(small));
 
     RECT desktop, dialog;
     GetWindowRect(GetDesktopWindow(), &desktop);
@@ -162,6 +162,15 @@ static void ReportFailure(HWND window, int status)
         Fail(window, static_cast<MessageId>(kFailureMessage[status]));
 }
 
+// Between the windows of a long write: lets every window of ours repaint
+// (and nothing else happen), and keeps the wait cursor up.
+static void RepaintWindows()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageA(&msg);
+    SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+}
+
 static int DecodeAndSave(HWND window)
 {
     HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT);
@@ -192,7 +201,7 @@ static int DecodeAndSave(HWND window)
         // is deleted only once its contents exist elsewhere.
         const int deleteSelf = IsDlgButtonChecked(window, IDC_SELF_DELETE) == BST_CHECKED;
         SetCursor(wait);
-        status = WriteDecodedFile(path, &header, block.address + kRecordContentOffset);
+        status = WriteDecodedFile(path, &header, &block, RepaintWindows);
         SetCursor(previous);
         if (status != kDecodeOk) {
             ReportFailure(window, status);
@@ -204,7 +213,7 @@ static int DecodeAndSave(HWND window)
             result = 1;
         }
     }
-    MemBlockFree(&block);
+    DecodeRelease(&block);
     // The save dialog may have made the chosen file's folder the current one.
     if (result && openAfterDecode) StartWithShell(path, nullptr);
     return result;
