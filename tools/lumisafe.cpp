@@ -269,7 +269,14 @@ int ReadLayout(const Options& o, SfxLayout* l, std::vector<uint8_t>* payload)
 {
     if (IsDirectory(o.input)) return Fail(kExitNotSfx, o.input + ": is a folder, not a self-decoding file");
     std::string error;
-    const int rc = ReadSfx(o.input, l, payload, &error);
+    FileMeta meta = {};
+    std::string ignored;
+    Progress progress;
+    ProgressStart(&progress, "reading", StatFile(o.input, &meta, &ignored) ? meta.size : 0);
+    const int rc = ReadSfx(o.input, l, payload, &error, [&](uint64_t done, uint64_t total) {
+        ProgressUpdate(&progress, done, total);
+    });
+    ProgressEnd(&progress);
     return rc == kExitOk ? kExitOk : Fail(rc, error);
 }
 

@@ -31,7 +31,7 @@ void KeepPayloadHead(SfxLayout* layout, const uint8_t* data, size_t n)
 } // namespace
 
 int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* payload,
-            std::string* error)
+            std::string* error, const std::function<void(uint64_t done, uint64_t total)>& progress)
 {
     std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
     if (!f) {
@@ -39,6 +39,16 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
         return kExitIo;
     }
     *layout = SfxLayout();
+    // The payload is kept in one piece of the file's size, taken once: grown
+    // by doubling it would need up to twice its size for a moment.
+    uint64_t fileSize = 0;
+    if (std::fseek(f.get(), 0, SEEK_END) == 0) {
+        const long size = std::ftell(f.get());
+        if (size > 0) fileSize = static_cast<uint64_t>(size);
+        if (payload && size > 0 && static_cast<unsigned long>(size) < 0x80000000ul)
+            payload->reserve(static_cast<size_t>(size));
+        std::rewind(f.get());
+    }
     char marker[kMarkerTextLength + 1];
     BuildMarkerText(marker);
     uint8_t lanes[16] = {0};
@@ -59,6 +69,7 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
         }
         AddIntegrityLanes(lanes, chunk.data(), piece);
         offset += piece;
+        if (progress) progress(offset, fileSize);
         if (found) {
             ReadMarkerSettings(chunk.data() + piece, &layout->settings);
             std::memcpy(layout->marker, chunk.data() + piece, kMarkerBlockSize);
@@ -92,6 +103,7 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
         KeepPayloadHead(layout, chunk.data(), n);
         if (payload) payload->insert(payload->end(), chunk.data(), chunk.data() + n);
         layout->payloadLength += n;
+        if (progress) progress(offset + kMarkerBlockSize + layout->payloadLength, fileSize);
         if (n < chunk.size()) break;
     }
     if (std::ferror(f.get())) {

@@ -41,7 +41,7 @@ struct SfxLayout {
 // sums the stub and the payload, and (when payload is not null) keeps the
 // payload. Returns kExitOk, kExitNotSfx or kExitIo with *error set.
 int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* payload,
-            std::string* error);
+            std::string* error, const std::function<void(uint64_t done, uint64_t total)>& progress = nullptr);
 
 // Receives a decoded record: Begin with the header before any contents, then
 // the contents in order. Either returns false to stop the decode.
