@@ -13,13 +13,14 @@ static LzapDecoder decoder;
 // A compressed record is expanded a window at a time as it is written, so
 // only the payload and this window are ever in memory; stored records are
 // written from the payload itself.
-enum : uint32_t { kWindowSize = 1u << 20 };
+enum : uint32_t { kWindowSize = 1u << 20, kReadPiece = 8u << 20 };
 static uint8_t* window;        // the expanded record's current piece (null: stored)
 static uint32_t windowFill;    // bytes of it in use
 static uint64_t windowStart;   // record offset of window[0]
 
-// Reads the payload into a new locked block of its own size.
-static int ReadPayload(MemBlock* block)
+// Reads the payload into a new locked block of its own size, in pieces of
+// 8 MiB with keepResponsive between them: a large file takes seconds.
+static int ReadPayload(MemBlock* block, void (*keepResponsive)())
 {
     HANDLE f = CreateFileA(selfDecodingPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -43,9 +44,14 @@ static int ReadPayload(MemBlock* block)
         MemBlockFree(block);
         return kDecodeCannotOpen;
     }
-    DWORD got = 0;
-    const BOOL ok = SetFilePointer(f, static_cast<LONG>(payloadOffset), nullptr, FILE_BEGIN) == payloadOffset &&
-                    ReadFile(f, address, size, &got, nullptr) && got == size;
+    BOOL ok = SetFilePointer(f, static_cast<LONG>(payloadOffset), nullptr, FILE_BEGIN) == payloadOffset;
+    for (DWORD done = 0; ok && done < size;) {
+        const DWORD want = size - done < kReadPiece ? size - done : DWORD{kReadPiece};
+        DWORD got = 0;
+        ok = ReadFile(f, address + done, want, &got, nullptr) && got == want;
+        done += got;
+        if (keepResponsive) keepResponsive();
+    }
     CloseHandle(f);
     if (!ok) {
         MemBlockFree(block);
@@ -103,12 +109,13 @@ static int ExpandHeader(MemBlock* block, RecordHeader* header, int sealed)
     return kDecodeOk;
 }
 
-int DecodeRecord(char* password, uint32_t passwordLength, uint32_t capacity, MemBlock* block, RecordHeader* header)
+int DecodeRecord(char* password, uint32_t passwordLength, uint32_t capacity, MemBlock* block, RecordHeader* header,
+                 void (*keepResponsive)())
 {
     const uint32_t form = MarkerForm(markerBlock);
     if (form != kFormClassic && form != kFormSealed) return kDecodeNewer;
     DecodeRelease(block);
-    int rc = ReadPayload(block);
+    int rc = ReadPayload(block, keepResponsive);
     if (rc != kDecodeOk) return rc;
     const int sealed = form == kFormSealed;
     rc = sealed ? Unseal(password, passwordLength, block) : Decipher(password, passwordLength, capacity, block);

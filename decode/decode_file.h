@@ -35,7 +35,9 @@ enum DecodeStatus {
 // or a failure with everything released. The classic form
 // turns the password into its key string in place, so the buffer holds
 // capacity >= passwordLength + kKeyStringSlack bytes; the caller wipes it.
-int DecodeRecord(char* password, uint32_t passwordLength, uint32_t capacity, MemBlock* block, RecordHeader* header);
+// keepResponsive (may be null) runs between the pieces of a long read.
+int DecodeRecord(char* password, uint32_t passwordLength, uint32_t capacity, MemBlock* block, RecordHeader* header,
+                 void (*keepResponsive)());
 
 // Writes the record's contents (expanding them window by window, with
 // keepResponsive, which may be null, run between windows) to a new file

@@ -181,7 +181,8 @@ static int DecodeAndSave(HWND window)
     MemBlock block = {0, 0, nullptr, nullptr};
     RecordHeader header;
     char path[MAX_PATH];
-    int status = password ? DecodeRecord(password, passwordLength, capacity, &block, &header) : kDecodeNoMemory;
+    int status = password ? DecodeRecord(password, passwordLength, capacity, &block, &header, RepaintWindows)
+                          : kDecodeNoMemory;
     if (password) {
         SecureWipe(password, capacity);
         HeapFree(GetProcessHeap(), 0, password);
