@@ -9,6 +9,7 @@
 #         way: "Could not write", nothing left behind.
 set -uo pipefail
 L="$1"; STUB="$2"; WDRIVE="$3"; work="$4"; case_name="$5"
+here="$(cd "$(dirname "$0")" && pwd)"
 fail() { echo "FAIL (large $case_name): $*" >&2; exit 1; }
 size=${LUMISAFE_LARGE_BYTES:-1900000000}
 mkdir -p "$work"; cd "$work" || fail "no work folder"
@@ -43,10 +44,10 @@ tool)
   echo "ok: large tool"
   ;;
 stub)
-  probe=0; why=$(bash "$(dirname "$0")/../../scripts/win32-probe") || probe=$?
+  probe=0; why=$(bash "$here/../../scripts/win32-probe") || probe=$?
   if [ "$probe" = 1 ]; then echo "skipped: $why"; exit 77; fi
   make_input
-  source "$(dirname "$0")/../win32/wine-env.sh"
+  source "$here/../win32/wine-env.sh"
   wine_env_start "$work/wine" en
   mkdir -p "$c/big" "$c/out"
   for form in sealed classic; do
