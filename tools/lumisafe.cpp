@@ -362,8 +362,22 @@ struct Decoded {
 // (which may write nothing), and tells each failure for what it is.
 // sumDisagrees: the integrity sum did not match and the caller decodes all
 // the same (--force, or a sealed file's check).
+// The password, asked once: before a long read when the file looks like a
+// self-decoding file at all, else when it is needed.
+struct Password {
+    bool asked = false;
+    std::string typed;
+};
+
+int AskEarly(const Options& o, Password* password)
+{
+    if (!MarkerNearStart(o.input, size_t{4} << 20)) return kExitOk; // the read will say what is wrong
+    password->asked = true;
+    return GetPassword(o, false, &password->typed);
+}
+
 Decoded DecodeFile(const Options& o, const SfxLayout& l, std::vector<uint8_t>* payload, RecordSink* sink,
-                   bool sumDisagrees, const std::string* sinkError)
+                   bool sumDisagrees, const std::string* sinkError, Password* password)
 {
     Decoded d;
     const FormInfo form = DescribeForm(l);
@@ -380,21 +394,23 @@ Decoded DecodeFile(const Options& o, const SfxLayout& l, std::vector<uint8_t>* p
         d.exitCode = Fail(kExitDamaged, o.input + ": damaged: the payload is empty");
         return d;
     }
-    std::string typed;
-    int rc = GetPassword(o, false, &typed);
-    if (rc != kExitOk) {
-        d.exitCode = rc;
-        return d;
+    if (!password->asked) {
+        password->asked = true;
+        const int rc = GetPassword(o, false, &password->typed);
+        if (rc != kExitOk) {
+            d.exitCode = rc;
+            return d;
+        }
     }
-    const std::vector<std::string> candidates = PasswordCandidates(typed, o.codepage);
+    const std::vector<std::string> candidates = PasswordCandidates(password->typed, o.codepage);
     if (candidates.empty()) {
         d.exitCode = Fail(kExitUsage, "the password has characters of neither code page 932 nor 1252");
         return d;
     }
     int result = kDecodeWrong;
-    for (const std::string& password : candidates) {
-        if (l.form == kFormSealed) result = DecodeSealedPayload(payload, l.marker, password, sink, &d.header);
-        else result = DecodePayload(payload, MakeKeyString(password), sink, &d.header);
+    for (const std::string& candidate : candidates) {
+        if (l.form == kFormSealed) result = DecodeSealedPayload(payload, l.marker, candidate, sink, &d.header);
+        else result = DecodePayload(payload, MakeKeyString(candidate), sink, &d.header);
         if (result != kDecodeWrong) break; // the other failures hold for every candidate
     }
     switch (result) {
@@ -436,7 +452,10 @@ int RunVerify(const Options& o)
     SfxLayout l;
     std::vector<uint8_t> payload;
     const bool decode = o.askPassword || !o.passwordFile.empty();
-    int rc = ReadLayout(o, &l, decode ? &payload : nullptr);
+    Password password;
+    int rc = decode ? AskEarly(o, &password) : kExitOk;
+    if (rc != kExitOk) return rc;
+    rc = ReadLayout(o, &l, decode ? &payload : nullptr);
     if (rc != kExitOk) return rc;
     const FormInfo form = DescribeForm(l);
     if (!decode) {
@@ -460,7 +479,7 @@ int RunVerify(const Options& o)
     sink.begin = [](const RecordHeader&) { return true; };
     sink.write = [](const uint8_t*, size_t) { return true; };
     const std::string noError;
-    const Decoded d = DecodeFile(o, l, &payload, &sink, !l.integrityOk, &noError);
+    const Decoded d = DecodeFile(o, l, &payload, &sink, !l.integrityOk, &noError, &password);
     if (d.exitCode != kExitOk) return d.exitCode;
     if (!l.integrityOk)
         return Fail(kExitIntegrity, o.input + ": integrity mismatch: the contents decode, but the file was changed after it was made");
@@ -483,7 +502,10 @@ int RunUnpack(const Options& o)
 {
     SfxLayout l;
     std::vector<uint8_t> payload;
-    int rc = ReadLayout(o, &l, &payload);
+    Password password;
+    int rc = AskEarly(o, &password);
+    if (rc != kExitOk) return rc;
+    rc = ReadLayout(o, &l, &payload);
     if (rc != kExitOk) return rc;
     // A sealed payload proves itself: when the sum disagrees, the decode runs
     // without writing and its tags tell damage and changed flags apart; only
@@ -517,7 +539,7 @@ int RunUnpack(const Options& o)
     sink.progress = [&](uint64_t done, uint64_t total) {
         if (total) ProgressUpdate(&progress, done, total);
     };
-    const Decoded d = DecodeFile(o, l, &payload, &sink, !l.integrityOk, &error);
+    const Decoded d = DecodeFile(o, l, &payload, &sink, !l.integrityOk, &error, &password);
     ProgressEnd(&progress);
     if (d.exitCode != kExitOk) {
         PendingAbandon(&out);

@@ -120,6 +120,15 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
     return kExitOk;
 }
 
+bool MarkerNearStart(const std::string& path, size_t limit)
+{
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    if (!f) return false;
+    std::vector<uint8_t> head(limit);
+    const size_t n = std::fread(head.data(), 1, head.size(), f.get());
+    return FindMarkerInBuffer(head.data(), n) + kMarkerBlockSize <= n;
+}
+
 std::string MakeKeyString(const std::string& password)
 {
     std::vector<char> buf(password.size() + kKeyStringSlack);

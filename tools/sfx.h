@@ -43,6 +43,10 @@ struct SfxLayout {
 int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* payload,
             std::string* error, const std::function<void(uint64_t done, uint64_t total)>& progress = nullptr);
 
+// True when a marker block stands within the file's first `limit` bytes:
+// a quick look, so that a password can be asked before a long read.
+bool MarkerNearStart(const std::string& path, size_t limit);
+
 // Receives a decoded record: Begin with the header before any contents, then
 // the contents in order. Either returns false to stop the decode.
 struct RecordSink {
