@@ -2,15 +2,10 @@
 
 #include <cstring>
 
+#include "bytes.h"
 #include "sealed_crypto.h"
 
-static const uint8_t kSealedMagic[4] = {'S', 'E', 'A', 'L'};
-
-static uint32_t ReadLe32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
+const uint8_t kSealedMagic[4] = {'S', 'E', 'A', 'L'};
 
 uint32_t MarkerForm(const uint8_t* block)
 {
@@ -27,7 +22,7 @@ int ParseSealedHeader(const uint8_t* payload, size_t length, SealedHeader* heade
     if (header->version != kSealedVersion || header->kdf != kSealedKdfPbkdf2Sha256) return kSealedNewer;
     if (length < kSealedHeaderSize) return kSealedDamaged;
     header->chunkShift = payload[6];
-    header->iterations = ReadLe32(payload + 8);
+    header->iterations = LoadLE32(payload + 8);
     // The reserved bytes are not tested here: they are associated data, so a
     // changed one fails a tag like any other change.
     if (header->chunkShift < kSealedMinChunkShift || header->chunkShift > kSealedMaxChunkShift ||

@@ -68,6 +68,8 @@ enum SealedStatus : int {
     kSealedNoCrypto = 6,      // the system has no usable AES-GCM or PBKDF2
 };
 
+extern const uint8_t kSealedMagic[4]; // "SEAL"
+
 struct SealedHeader {
     uint32_t version;
     uint32_t kdf;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "bytes.h"
 #include "sealed.h"
 #include "sealed_crypto.h"
 
@@ -13,22 +14,16 @@ size_t SealedPayloadSize(size_t plainLength, uint32_t chunkShift)
     return kSealedHeaderSize + plainLength + count * kSealedTagSize;
 }
 
-static void WriteLe32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // The header's fixed fields.
 static void WriteSealedFields(uint8_t* out, uint32_t iterations, uint32_t chunkShift, const uint8_t* salt,
                               const uint8_t* noncePrefix)
 {
     std::memset(out, 0, kSealedHeaderSize);
-    static const uint8_t magic[4] = {'S', 'E', 'A', 'L'};
-    std::memcpy(out, magic, sizeof magic);
+    std::memcpy(out, kSealedMagic, sizeof kSealedMagic);
     out[4] = kSealedVersion;
     out[5] = kSealedKdfPbkdf2Sha256;
     out[6] = static_cast<uint8_t>(chunkShift);
-    WriteLe32(out + 8, iterations);
+    StoreLE32(out + 8, iterations);
     std::memcpy(out + 12, salt, kSealedSaltSize);
     std::memcpy(out + 28, noncePrefix, kSealedNoncePrefixSize);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "bytes.h"
 #include "cipher.h"
 #include "integrity.h"
 #include "lzap.h"
@@ -143,7 +144,7 @@ std::string MakeKeyString(const std::string& password)
 // it is damage.
 static int PlausibleHeader(const std::vector<uint8_t>& record)
 {
-    return record.size() >= 5 && record[1] == 0x30 && record[2] == 0x01 && record[3] == 0 && record[4] == 0;
+    return record.size() >= 5 && LoadLE32(record.data() + 1) == kRecordHeaderSize;
 }
 
 // A stored record: the deciphered payload is the record.
