@@ -4,7 +4,9 @@
 #define LUMISAFE_TOOLS_HOSTFS_H
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 struct FileMeta {
     uint64_t creationTime;   // FILETIME
@@ -15,6 +17,17 @@ struct FileMeta {
 };
 
 enum : uint32_t { kAttrReadOnly = 0x01, kAttrArchive = 0x20 };
+
+// The program's arguments in UTF-8, the first being the program. Also makes
+// the process safe to start: on Windows, DLLs come from the system directory
+// only and the console shows UTF-8 until the program ends.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Opens a file for reading by its UTF-8 name; errno says why not.
+std::FILE* OpenForReading(const std::string& path);
+
+// The decoder stub built into the program, if it carries one.
+bool BuiltInStub(std::vector<uint8_t>* stub);
 
 bool StatFile(const std::string& path, FileMeta* meta, std::string* error);
 bool IsDirectory(const std::string& path);
@@ -32,7 +45,7 @@ std::string ExecutableDir();
 struct PendingFile {
     std::string target;
     std::string temp;
-    int fd = -1;
+    intptr_t handle = -1; // the host's file descriptor or handle
 };
 bool PendingOpen(PendingFile* f, const std::string& target, bool executable, std::string* error);
 bool PendingWrite(PendingFile* f, const void* data, size_t length, std::string* error);
@@ -48,7 +61,8 @@ enum SecretResult { kSecretRead, kSecretNoTerminal, kSecretEnd };
 int ReadSecret(const char* prompt, std::string* out);
 bool StderrIsTerminal();
 
-// A stable 32-bit number for this machine, in place of a volume serial.
+// The number the decoder compares with the encoder serial: the volume serial
+// of the Windows drive, or elsewhere a stable 32-bit number for this machine.
 uint32_t MachineSerial();
 
 #endif

@@ -60,7 +60,27 @@ void WatchSignals()
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) (void)signal(sig, OnSignal);
 }
 
+int Fd(const PendingFile* f)
+{
+    return static_cast<int>(f->handle);
+}
+
 } // namespace
+
+std::vector<std::string> ProgramArguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+std::FILE* OpenForReading(const std::string& path)
+{
+    return std::fopen(path.c_str(), "rb");
+}
+
+bool BuiltInStub(std::vector<uint8_t>*)
+{
+    return false; // the stub comes from beside the tool or from the build
+}
 
 bool StatFile(const std::string& path, FileMeta* meta, std::string* error)
 {
@@ -150,8 +170,8 @@ bool PendingOpen(PendingFile* f, const std::string& target, bool executable, std
         *error = target + ": path too long";
         return false;
     }
-    f->fd = mkstemp(name.data());
-    if (f->fd < 0) {
+    f->handle = mkstemp(name.data());
+    if (f->handle < 0) {
         *error = DirName(target) + ": " + std::strerror(errno);
         return false;
     }
@@ -160,7 +180,7 @@ bool PendingOpen(PendingFile* f, const std::string& target, bool executable, std
     haveTemp = 1;
     const mode_t mask = umask(0);
     umask(mask);
-    fchmod(f->fd, (executable ? 0777 : 0666) & ~mask);
+    fchmod(Fd(f), (executable ? 0777 : 0666) & ~mask);
     return true;
 }
 
@@ -168,7 +188,7 @@ bool PendingWrite(PendingFile* f, const void* data, size_t length, std::string* 
 {
     const char* p = static_cast<const char*>(data);
     while (length > 0) {
-        const ssize_t n = write(f->fd, p, length);
+        const ssize_t n = write(Fd(f), p, length);
         if (n < 0) {
             if (errno == EINTR) continue;
             *error = f->target + ": " + std::strerror(errno);
@@ -182,25 +202,25 @@ bool PendingWrite(PendingFile* f, const void* data, size_t length, std::string* 
 
 bool PendingCommit(PendingFile* f, const FileMeta* meta, bool overwrite, std::string* error)
 {
-    if (fsync(f->fd) != 0 && errno != EINVAL) {
+    if (fsync(Fd(f)) != 0 && errno != EINVAL) {
         *error = f->target + ": " + std::strerror(errno);
         return false;
     }
     if (meta) {
         const struct timespec times[2] = {FromFiletime(meta->lastAccessTime),
                                           FromFiletime(meta->lastWriteTime)};
-        futimens(f->fd, times);
+        futimens(Fd(f), times);
         if (meta->attributes & kAttrReadOnly) {
             struct stat st;
-            if (fstat(f->fd, &st) == 0) fchmod(f->fd, st.st_mode & ~static_cast<mode_t>(0222));
+            if (fstat(Fd(f), &st) == 0) fchmod(Fd(f), st.st_mode & ~static_cast<mode_t>(0222));
         }
     }
-    if (close(f->fd) != 0) {
-        f->fd = -1;
+    if (close(Fd(f)) != 0) {
+        f->handle = -1;
         *error = f->target + ": " + std::strerror(errno);
         return false;
     }
-    f->fd = -1;
+    f->handle = -1;
     if (overwrite) {
         if (rename(f->temp.c_str(), f->target.c_str()) != 0) {
             *error = f->target + ": " + std::strerror(errno);
@@ -227,8 +247,8 @@ bool PendingCommit(PendingFile* f, const FileMeta* meta, bool overwrite, std::st
 
 void PendingAbandon(PendingFile* f)
 {
-    if (f->fd >= 0) close(f->fd);
-    f->fd = -1;
+    if (f->handle >= 0) close(Fd(f));
+    f->handle = -1;
     if (!f->temp.empty()) unlink(f->temp.c_str());
     f->temp.clear();
     haveTemp = 0;

@@ -26,11 +26,8 @@
 #include "record_write.h"
 #include "sealed.h"
 #include "sealed_write.h"
+#include "pack.h"
 #include "sfx.h"
-
-#ifndef LUMISAFE_DEFAULT_STUB
-#define LUMISAFE_DEFAULT_STUB ""
-#endif
 
 namespace {
 
@@ -101,7 +98,7 @@ void ProgressEnd(Progress* p)
 
 bool ReadPasswordFile(const std::string& path, std::string* out, std::string* error)
 {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::FILE* f = OpenForReading(path);
     if (!f) {
         *error = path + ": " + std::strerror(errno);
         return false;
@@ -225,6 +222,22 @@ std::string SelfDeleteWords(int32_t mode)
     }
 }
 
+// The civil date of a day counted from 1970-01-01 (proleptic Gregorian), by
+// whole 400-year eras; the system's own conversion refuses dates before 1970
+// on some hosts, and a stored time may be as early as 1601.
+void CivilFromDays(int64_t days, int64_t* year, int* month, int* day)
+{
+    days += 719468; // from 0000-03-01
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t m = (5 * dayOfYear + 2) / 153;
+    *day = static_cast<int>(dayOfYear - (153 * m + 2) / 5 + 1);
+    *month = static_cast<int>(m < 10 ? m + 3 : m - 9);
+    *year = yearOfEra + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
 // A FILETIME (100 ns units since 1601) as ISO 8601 UTC, to the 100 ns.
 std::string IsoTime(uint64_t filetime)
 {
@@ -236,12 +249,18 @@ std::string IsoTime(uint64_t filetime)
         rest += 10000000;
         --seconds;
     }
-    const time_t t = static_cast<time_t>(seconds);
-    struct tm utc = {};
-    if (!gmtime_r(&t, &utc)) return "";
-    char text[48];
-    (void)std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%07dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                        utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(rest));
+    int64_t days = seconds / 86400, secondOfDay = seconds % 86400;
+    if (secondOfDay < 0) {
+        secondOfDay += 86400;
+        --days;
+    }
+    int64_t year = 0;
+    int month = 0, day = 0;
+    CivilFromDays(days, &year, &month, &day);
+    const int hms = static_cast<int>(secondOfDay);
+    char text[64];
+    (void)std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%07dZ", static_cast<long long>(year), month,
+                        day, hms / 3600, hms / 60 % 60, hms % 60, static_cast<int>(rest));
     return text;
 }
 
@@ -568,280 +587,59 @@ int RunUnpack(const Options& o)
 
 // --- pack -------------------------------------------------------------------
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, size_t offset, uint64_t limit,
-                   std::string* error)
+PackRequest MakePackRequest(const Options& o)
 {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    data->resize(offset);
-    std::vector<uint8_t> chunk(1u << 20);
-    size_t n;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), f)) > 0) {
-        if (data->size() + n - offset > limit) {
-            (void)std::fclose(f); // opened for reading: nothing to lose
-            *error = path + ": too large for a self-decoding file (2 GiB at most)";
-            return false;
-        }
-        data->insert(data->end(), chunk.begin(), chunk.begin() + static_cast<long>(n));
-    }
-    const bool bad = std::ferror(f) != 0;
-    (void)std::fclose(f); // opened for reading: nothing to lose
-    if (bad) *error = path + ": read error";
-    return !bad;
-}
-
-std::string FindStub(const Options& o)
-{
-    if (!o.stub.empty()) return o.stub;
-    const std::string beside = JoinPath(ExecutableDir(), "lumisafe-stub.exe");
-    if (PathExists(beside)) return beside;
-    const std::string built = LUMISAFE_DEFAULT_STUB;
-    if (!built.empty() && PathExists(built)) return built;
-    return "";
-}
-
-
-// The largest input whose self-decoding file, stored (the case where
-// compression does not help), stays under 2 GiB with this stub and form.
-uint64_t LargestInput(uint64_t stubLength, bool classic)
-{
-    const uint64_t room = 0x7FFFFFFFull - stubLength - kMarkerBlockSize; // payload bytes at most
-    uint64_t record = room;
-    if (!classic) {
-        // A sealed payload adds its header and a tag per chunk.
-        const uint64_t chunk = uint64_t{1} << kSealedDefaultChunkShift;
-        record = (room - kSealedHeaderSize) / (chunk + kSealedTagSize) * chunk;
-        const uint64_t rest = (room - kSealedHeaderSize) % (chunk + kSealedTagSize);
-        if (rest > kSealedTagSize) record += rest - kSealedTagSize;
-    }
-    return record > kRecordContentOffset ? record - kRecordContentOffset : 0;
-}
-
-// Reads a file of `expected` bytes in pieces of 16 MiB, handing each to take.
-bool ReadInPieces(const std::string& path, uint64_t expected, const std::function<void(const uint8_t*, size_t)>& take,
-                  Progress* progress, std::string* error)
-{
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        *error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::vector<uint8_t> piece(16u << 20);
-    uint64_t done = 0;
-    size_t n;
-    while ((n = std::fread(piece.data(), 1, piece.size(), f)) > 0) {
-        take(piece.data(), n);
-        done += n;
-        ProgressUpdate(progress, done, expected);
-    }
-    const bool bad = std::ferror(f) != 0;
-    (void)std::fclose(f); // opened for reading: nothing to lose
-    if (bad) *error = path + ": read error";
-    else if (done != expected) *error = path + ": changed while it was read";
-    return !bad && done == expected;
-}
-
-enum PackResult { kPackCompressed, kPackStore, kPackError };
-
-// Compresses the record (head, then the input read in pieces) into payload.
-// kPackStore as soon as the stream would not be smaller than the record.
-int CompressRecord(const Options& o, const uint8_t* head, uint64_t recordLength, std::vector<uint8_t>* payload,
-                   std::string* error)
-{
-    std::unique_ptr<LzapEncoder, void (*)(LzapEncoder*)> encoder(LzapEncoderCreate(), LzapEncoderDestroy);
-    if (!encoder) {
-        *error = "out of memory";
-        return kPackError;
-    }
-    LzapEncoderSetLazy(encoder.get(), o.lookahead ? 1 : 0);
-    payload->resize(kLzapHeaderSize);
-    LzapCompressBegin(encoder.get(), static_cast<uint32_t>(recordLength), payload->data());
-    std::vector<uint8_t> window(head, head + kRecordContentOffset), out;
-    bool tooLarge = false;
-    const auto compress = [&](bool last) {
-        out.resize(LzapCompressBound(static_cast<uint32_t>(window.size())));
-        uint32_t taken = 0;
-        out.resize(LzapCompressSome(encoder.get(), window.data(), static_cast<uint32_t>(window.size()), last,
-                                    out.data(), &taken));
-        window.erase(window.begin(), window.begin() + taken);
-        if (payload->size() + out.size() >= recordLength) tooLarge = true;
-        else payload->insert(payload->end(), out.begin(), out.end());
-    };
-    Progress progress;
-    ProgressStart(&progress, "packing", recordLength);
-    const bool read = ReadInPieces(o.input, recordLength - kRecordContentOffset, [&](const uint8_t* p, size_t n) {
-        if (tooLarge) return;
-        window.insert(window.end(), p, p + n);
-        compress(false);
-    }, &progress, error);
-    ProgressEnd(&progress);
-    if (!read) return kPackError;
-    if (!tooLarge) compress(true);
-    uint8_t tail[8];
-    const size_t t = LzapCompressEnd(encoder.get(), tail);
-    if (tooLarge || payload->size() + t >= recordLength) return kPackStore;
-    payload->insert(payload->end(), tail, tail + t);
-    return kPackCompressed;
+    PackRequest r;
+    r.input = o.input;
+    r.output = o.output;
+    r.stubPath = o.stub;
+    r.caption = o.caption;
+    r.haveCaption = o.haveCaption;
+    r.openAfter = o.openAfter;
+    r.savePassword = o.savePassword;
+    r.showEncoder = o.showEncoder;
+    r.selfDeleteMode = o.selfDelete == "always" ? 0 : o.selfDelete == "on" ? 1 : 2;
+    r.store = o.store;
+    r.lookahead = o.lookahead;
+    r.classic = o.classic;
+    r.force = o.force;
+    r.iterations = o.iterations;
+    r.haveSerial = o.haveSerial;
+    r.serial = o.serial;
+    r.codepage = o.codepage;
+    return r;
 }
 
 int RunPack(const Options& o)
 {
+    PackPlan plan;
     std::string error;
-    const std::string stubPath = FindStub(o);
-    if (stubPath.empty())
-        return Fail(kExitUsage, "no decoder stub found: build the win32 preset, or name one with --stub");
-    std::vector<uint8_t> stub;
-    if (!ReadWholeFile(stubPath, &stub, 0, 64u << 20, &error)) return Fail(kExitIo, error);
-    if (!IsUsableStub(stub.data(), stub.size()))
-        return Fail(kExitUsage, stubPath + ": not usable as a stub (its length must be a multiple of 256 and it must hold no marker block)");
-
-    FileMeta meta;
-    if (IsDirectory(o.input)) return Fail(kExitUsage, o.input + ": is a folder; lumisafe packs one file");
-    if (!StatFile(o.input, &meta, &error)) return Fail(kExitIo, error);
-    // Refused from its size, before anything is read: the file must fit
-    // even when it does not compress.
-    const uint64_t largest = LargestInput(stub.size(), o.classic);
-    if (meta.size > largest)
-        return Fail(kExitUsage, o.input + ": " + Plural(meta.size, "byte", "bytes") +
-                                    "; a self-decoding file holds at most " + Plural(largest, "byte", "bytes") +
-                                    " (it must stay under 2 GiB with this stub" + (o.classic ? ")" : ", sealed)"));
-
-    // Names and the caption are stored in the code page the decoding machine shows.
-    const std::string base = BaseName(o.input);
-    const int nameCp = IsValidUtf8(base) ? ChooseCodepageFor(base) : 0;
-    std::string storedName;
-    if (!nameCp || !Utf8ToCodepage(base, nameCp, &storedName))
-        return Fail(kExitUsage, base + ": the name fits neither code page 1252 nor 932; rename the file");
-    if (storedName.size() >= kRecordFileNameSize) return Fail(kExitUsage, base + ": the name is longer than 259 bytes");
-
-    const std::string captionUtf8 = o.haveCaption ? o.caption : "\"" + base + "\" Decode";
-    const int captionCp = IsValidUtf8(captionUtf8) ? ChooseCodepageFor(captionUtf8) : 0;
-    std::string caption;
-    if (!captionCp || !Utf8ToCodepage(captionUtf8, captionCp, &caption))
-        return Fail(kExitUsage, "the caption fits neither code page 1252 nor 932");
-    const std::string fullCaption = caption;
-    caption = CutToBytes(caption, kMarkerCaptionMaxText, captionCp);
-    if (caption.size() < fullCaption.size())
-        Warn("the caption is " + Plural(fullCaption.size(), "byte", "bytes") + " long; it is cut to " +
-             Plural(caption.size(), "byte", "bytes"));
-    // The decoder saves under the name Windows allows; say so now, not there.
-    const std::string windowsName = SafeOutputName(storedName, nameCp);
-    if (windowsName != base)
-        Warn("Windows cannot use the name '" + base + "' as it is; it will be offered as '" + windowsName + "'");
-
+    int rc = PackCheck(MakePackRequest(o), &plan, &error);
+    if (rc != kExitOk) return Fail(rc, error);
+    for (const std::string& w : plan.warnings) Warn(w);
     std::string typed;
-    int rc = GetPassword(o, true, &typed);
+    rc = GetPassword(o, true, &typed);
     if (rc != kExitOk) return rc;
-    if (typed.empty()) return Fail(kExitUsage, "the password is empty");
-    std::string password = typed;
-    if (!IsAscii(typed) && IsValidUtf8(typed)) {
-        const int cp = o.codepage != kCodepageAuto ? o.codepage : ChooseCodepageFor(typed);
-        if (!cp || !Utf8ToCodepage(typed, cp, &password))
-            return Fail(kExitUsage, "the password has characters that its code page cannot hold");
-    }
-
-    // The record: the header (with the contents' check value, from a first
-    // reading), then the contents, compressed as they are read a second time.
-    RecordHeader h = {};
-    h.contentLength = static_cast<uint32_t>(meta.size);
-    h.attributes = meta.attributes;
-    h.creationTime = meta.creationTime;
-    h.lastAccessTime = meta.lastAccessTime;
-    h.lastWriteTime = meta.lastWriteTime;
-    std::memcpy(h.fileName, storedName.data(), storedName.size());
-    h.encoderSerial = o.haveSerial ? o.serial : MachineSerial();
-    const time_t now = std::time(nullptr);
-    h.createdAt = now > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(now);
-    uint32_t crc = 0;
-    Progress reading;
-    ProgressStart(&reading, "reading", meta.size);
-    if (!ReadInPieces(o.input, meta.size, [&](const uint8_t* p, size_t n) { crc = Crc32(crc, p, n); }, &reading,
-                      &error))
-        return Fail(kExitIo, error);
-    ProgressEnd(&reading);
-    uint8_t head[kRecordContentOffset];
-    WriteRecordHeaderWithCheck(head, &h, crc);
-
-    // Room for the largest payload up front: the stored record, sealed.
-    const uint64_t recordLength = kRecordContentOffset + meta.size;
-    std::vector<uint8_t> payload;
-    payload.reserve(static_cast<size_t>(o.classic ? recordLength : SealedPayloadSize(recordLength, kSealedDefaultChunkShift)));
-    bool stored = o.store;
-    if (!stored) {
-        rc = CompressRecord(o, head, recordLength, &payload, &error);
-        if (rc == kPackError) return Fail(kExitIo, error);
-        stored = rc == kPackStore;
-    }
-    if (stored) {
-        payload.assign(head, head + kRecordContentOffset);
-        Progress copying;
-        ProgressStart(&copying, "reading", meta.size);
-        if (!ReadInPieces(o.input, meta.size, [&](const uint8_t* p, size_t n) { payload.insert(payload.end(), p, p + n); },
-                          &copying, &error))
-            return Fail(kExitIo, error);
-        ProgressEnd(&copying);
-    }
-    const size_t packedLength = payload.size();
-
-    MarkerFields fields;
-    fields.caption = caption.c_str();
-    fields.captionLength = static_cast<uint32_t>(caption.size());
-    fields.openAfterDecode = o.openAfter ? 1 : 0;
-    fields.selfDeleteMode = o.selfDelete == "always" ? 0 : o.selfDelete == "on" ? 1 : 2;
-    fields.allowSavePassword = o.savePassword ? 1 : 0;
-    fields.showEncoderInfo = o.showEncoder ? 1 : 0;
-    fields.form = static_cast<uint8_t>(o.classic ? kFormClassic : kFormSealed);
-    uint8_t block[kMarkerBlockSize];
-    FillMarkerBlock(block, &fields);
-
-    // The payload: the packed record enciphered (classic) or sealed in place,
-    // which binds the marker block's caption and flags to it.
-    if (o.classic) {
-        const std::string key = MakeKeyString(password);
-        if (!EncipherPayload(payload.data(), static_cast<uint32_t>(packedLength), key.c_str(),
-                             static_cast<uint32_t>(key.size())))
-            return Fail(kExitIo, "could not encode the payload");
-    } else {
-        payload.resize(SealedPayloadSize(packedLength, kSealedDefaultChunkShift));
-        size_t sealedLength = 0;
-        rc = SealPayloadInPlace(payload.data(), packedLength, payload.size(), block,
-                                reinterpret_cast<const uint8_t*>(password.data()),
-                                static_cast<uint32_t>(password.size()), o.iterations, kSealedDefaultChunkShift,
-                                &sealedLength);
-        SecureWipe(&password[0], password.size());
-        if (rc != kSealedOk) return Fail(kExitIo, "could not seal the payload");
-        payload.resize(sealedLength);
-    }
-    const size_t payloadLength = payload.size();
-    if (stub.size() + kMarkerBlockSize + payloadLength >= 0x80000000ull)
-        return Fail(kExitUsage, o.input + ": the self-decoding file would pass 2 GiB");
-    ComputeIntegritySum(stub.data(), stub.size(), payload.data(), payloadLength, block + kMarkerOffsetIntegritySum);
-
-    std::string outPath = o.output;
-    if (outPath.empty() || IsDirectory(outPath)) {
-        std::string stem = base;
-        const size_t dot = stem.rfind('.');
-        if (dot != std::string::npos && dot > 0) stem.resize(dot);
-        outPath = JoinPath(outPath, stem + ".exe");
-    }
-    // Never replace the input (or the stub), however the output is spelled.
-    if (SameFile(outPath, o.input) || SameFile(outPath, stubPath))
-        return Fail(kExitUsage, outPath + ": would replace the " + (SameFile(outPath, o.input) ? "input" : "stub") +
-                                    "; choose another output with -o");
-    if (!o.force && PathExists(outPath)) return Fail(kExitIo, outPath + ": exists (use --force to overwrite)");
-    PendingFile out;
-    if (!PendingOpen(&out, outPath, true, &error) || !PendingWrite(&out, stub.data(), stub.size(), &error) ||
-        !PendingWrite(&out, block, sizeof block, &error) ||
-        !PendingWrite(&out, payload.data(), payloadLength, &error) || !PendingCommit(&out, nullptr, o.force, &error)) {
-        PendingAbandon(&out);
-        return Fail(kExitIo, error);
-    }
-    (void)std::fprintf(stderr, "%s: %zu bytes (%s, %s, %u bytes of contents)\n", outPath.c_str(),
-                       stub.size() + kMarkerBlockSize + payloadLength, o.classic ? "classic" : "sealed",
-                       stored ? "stored" : "compressed", h.contentLength);
+    // One bar per pass over the input.
+    Progress bar;
+    int barStage = -1;
+    const PackProgress progress = [&](int stage, uint64_t done, uint64_t total) {
+        if (stage != barStage) {
+            ProgressEnd(&bar);
+            ProgressStart(&bar, stage == kPackCompressing ? "packing" : "reading", total);
+            barStage = stage;
+        }
+        ProgressUpdate(&bar, done, total);
+        return true;
+    };
+    PackResult result;
+    rc = PackWrite(plan, typed, progress, &result, &error);
+    ProgressEnd(&bar);
+    if (!typed.empty()) SecureWipe(&typed[0], typed.size());
+    if (rc != kExitOk) return Fail(rc, error);
+    (void)std::fprintf(stderr, "%s: %s (%s, %s, %s of contents)\n", result.outputPath.c_str(),
+                       Plural(result.fileLength, "byte", "bytes").c_str(), o.classic ? "classic" : "sealed",
+                       result.stored ? "stored" : "compressed", Plural(result.contentLength, "byte", "bytes").c_str());
     return kExitOk;
 }
 
@@ -922,8 +720,12 @@ void BuildCommandLine(CLI::App* app, Options* o)
     AddPasswordOptions(verify, o);
 }
 
-int Main(int argc, char** argv)
+int Main(const std::vector<std::string>& arguments)
 {
+    std::vector<char*> args;
+    for (const std::string& a : arguments) args.push_back(const_cast<char*>(a.c_str()));
+    const int argc = static_cast<int>(args.size());
+    char** argv = args.data();
     CLI::App app("", "lumisafe");
     Options o;
     BuildCommandLine(&app, &o);
@@ -967,7 +769,7 @@ int Main(int argc, char** argv)
 int main(int argc, char** argv)
 {
     try {
-        return Main(argc, argv);
+        return Main(ProgramArguments(argc, argv));
     } catch (const std::bad_alloc&) {
         return Fail(kExitIo, "out of memory");
     } catch (const std::exception& e) {

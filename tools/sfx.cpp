@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "bytes.h"
+#include "hostfs.h"
 #include "cipher.h"
 #include "integrity.h"
 #include "lzap.h"
@@ -34,7 +35,7 @@ void KeepPayloadHead(SfxLayout* layout, const uint8_t* data, size_t n)
 int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* payload,
             std::string* error, const std::function<void(uint64_t done, uint64_t total)>& progress)
 {
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> f(OpenForReading(path));
     if (!f) {
         *error = path + ": " + std::strerror(errno);
         return kExitIo;
@@ -123,7 +124,7 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
 
 bool MarkerNearStart(const std::string& path, size_t limit)
 {
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> f(OpenForReading(path));
     if (!f) return false;
     std::vector<uint8_t> head(limit);
     const size_t n = std::fread(head.data(), 1, head.size(), f.get());

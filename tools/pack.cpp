@@ -1,0 +1,408 @@
+#include "pack.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "cipher.h"
+#include "container_write.h"
+#include "integrity.h"
+#include "lzap.h"
+#include "lzap_encode.h"
+#include "names.h"
+#include "record_write.h"
+#include "sealed_write.h"
+#include "sfx.h"
+
+#ifndef LUMISAFE_DEFAULT_STUB
+#define LUMISAFE_DEFAULT_STUB ""
+#endif
+
+namespace {
+
+std::string Bytes(uint64_t n)
+{
+    return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, uint64_t limit, std::string* error)
+{
+    std::FILE* f = OpenForReading(path);
+    if (!f) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    data->clear();
+    std::vector<uint8_t> chunk(1u << 20);
+    size_t n;
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), f)) > 0) {
+        if (data->size() + n > limit) {
+            (void)std::fclose(f); // opened for reading: nothing to lose
+            *error = path + ": too large for a decoder stub";
+            return false;
+        }
+        data->insert(data->end(), chunk.begin(), chunk.begin() + static_cast<long>(n));
+    }
+    const bool bad = std::ferror(f) != 0;
+    (void)std::fclose(f); // opened for reading: nothing to lose
+    if (bad) *error = path + ": read error";
+    return !bad;
+}
+
+// The stub named on the command line, else the one built into the program,
+// else one beside the program, else the build's own.
+int LoadStub(const PackRequest& r, PackPlan* plan, std::string* error)
+{
+    std::string path = r.stubPath;
+    if (path.empty() && BuiltInStub(&plan->stub)) {
+        plan->stubPath.clear();
+    } else {
+        if (path.empty()) {
+            const std::string beside = JoinPath(ExecutableDir(), "lumisafe-stub.exe");
+            const std::string built = LUMISAFE_DEFAULT_STUB;
+            if (PathExists(beside)) path = beside;
+            else if (!built.empty() && PathExists(built)) path = built;
+        }
+        if (path.empty()) {
+            *error = "no decoder stub found: build the win32 preset, or name one with --stub";
+            return kExitUsage;
+        }
+        if (!ReadWholeFile(path, &plan->stub, 64u << 20, error)) return kExitIo;
+        plan->stubPath = path;
+    }
+    if (!IsUsableStub(plan->stub.data(), plan->stub.size())) {
+        *error = (path.empty() ? std::string("the built-in stub") : path) +
+                 ": not usable as a stub (its length must be a multiple of 256 and it must hold no marker block)";
+        return kExitUsage;
+    }
+    return kExitOk;
+}
+
+// Reads a file of `expected` bytes in pieces of 16 MiB, handing each to take.
+int ReadInPieces(const std::string& path, uint64_t expected, int stage,
+                 const std::function<void(const uint8_t*, size_t)>& take, const PackProgress& progress,
+                 std::string* error)
+{
+    std::FILE* f = OpenForReading(path);
+    if (!f) {
+        *error = path + ": " + std::strerror(errno);
+        return kExitIo;
+    }
+    std::vector<uint8_t> piece(16u << 20);
+    uint64_t done = 0;
+    size_t n;
+    bool cancelled = false;
+    while (!cancelled && (n = std::fread(piece.data(), 1, piece.size(), f)) > 0) {
+        take(piece.data(), n);
+        done += n;
+        if (progress && !progress(stage, done, expected)) cancelled = true;
+    }
+    const bool bad = std::ferror(f) != 0;
+    (void)std::fclose(f); // opened for reading: nothing to lose
+    if (cancelled) return kPackCancelled;
+    if (bad) *error = path + ": read error";
+    else if (done != expected) *error = path + ": changed while it was read";
+    return !bad && done == expected ? kExitOk : kExitIo;
+}
+
+enum CompressOutcome { kCompressed, kStore };
+
+// Compresses the record (head, then the input read in pieces) into payload.
+// kStore as soon as the stream would not be smaller than the record.
+int CompressRecord(const PackPlan& plan, const uint8_t* head, uint64_t recordLength, std::vector<uint8_t>* payload,
+                   const PackProgress& progress, int* outcome, std::string* error)
+{
+    std::unique_ptr<LzapEncoder, void (*)(LzapEncoder*)> encoder(LzapEncoderCreate(), LzapEncoderDestroy);
+    if (!encoder) {
+        *error = "out of memory";
+        return kExitIo;
+    }
+    LzapEncoderSetLazy(encoder.get(), plan.request.lookahead ? 1 : 0);
+    payload->resize(kLzapHeaderSize);
+    LzapCompressBegin(encoder.get(), static_cast<uint32_t>(recordLength), payload->data());
+    std::vector<uint8_t> window(head, head + kRecordContentOffset), out;
+    bool tooLarge = false;
+    const auto compress = [&](bool last) {
+        out.resize(LzapCompressBound(static_cast<uint32_t>(window.size())));
+        uint32_t taken = 0;
+        out.resize(LzapCompressSome(encoder.get(), window.data(), static_cast<uint32_t>(window.size()), last,
+                                    out.data(), &taken));
+        window.erase(window.begin(), window.begin() + taken);
+        if (payload->size() + out.size() >= recordLength) tooLarge = true;
+        else payload->insert(payload->end(), out.begin(), out.end());
+    };
+    const int rc = ReadInPieces(plan.request.input, recordLength - kRecordContentOffset, kPackCompressing,
+                                [&](const uint8_t* p, size_t n) {
+                                    if (tooLarge) return;
+                                    window.insert(window.end(), p, p + n);
+                                    compress(false);
+                                },
+                                progress, error);
+    if (rc != kExitOk) return rc;
+    if (!tooLarge) compress(true);
+    uint8_t tail[8];
+    const size_t t = LzapCompressEnd(encoder.get(), tail);
+    if (tooLarge || payload->size() + t >= recordLength) {
+        *outcome = kStore;
+        return kExitOk;
+    }
+    payload->insert(payload->end(), tail, tail + t);
+    *outcome = kCompressed;
+    return kExitOk;
+}
+
+// The stored name and the caption, in the code page the decoding machine shows.
+int ConvertNames(const PackRequest& r, PackPlan* plan, std::string* error)
+{
+    const std::string base = BaseName(r.input);
+    const int nameCp = IsValidUtf8(base) ? ChooseCodepageFor(base) : 0;
+    if (!nameCp || !Utf8ToCodepage(base, nameCp, &plan->storedName)) {
+        *error = base + ": the name fits neither code page 1252 nor 932; rename the file";
+        return kExitUsage;
+    }
+    if (plan->storedName.size() >= kRecordFileNameSize) {
+        *error = base + ": the name is longer than 259 bytes";
+        return kExitUsage;
+    }
+    const std::string captionUtf8 = r.haveCaption ? r.caption : DefaultCaption(r.input);
+    const int captionCp = IsValidUtf8(captionUtf8) ? ChooseCodepageFor(captionUtf8) : 0;
+    std::string caption;
+    if (!captionCp || !Utf8ToCodepage(captionUtf8, captionCp, &caption)) {
+        *error = "the caption fits neither code page 1252 nor 932";
+        return kExitUsage;
+    }
+    plan->caption = CutToBytes(caption, kMarkerCaptionMaxText, captionCp);
+    if (plan->caption.size() < caption.size())
+        plan->warnings.push_back("the caption is " + Bytes(caption.size()) + " long; it is cut to " +
+                                 Bytes(plan->caption.size()));
+    // The decoder saves under the name Windows allows; say so now, not there.
+    const std::string windowsName = SafeOutputName(plan->storedName, nameCp);
+    if (windowsName != base)
+        plan->warnings.push_back("Windows cannot use the name '" + base + "' as it is; it will be offered as '" +
+                                 windowsName + "'");
+    return kExitOk;
+}
+
+int CheckOutput(const PackRequest& r, PackPlan* plan, std::string* error)
+{
+    std::string out = r.output;
+    if (out.empty() || IsDirectory(out)) out = JoinPath(out, PackedFileName(r.input));
+    // Never replace the input (or the stub), however the output is spelled.
+    const bool input = SameFile(out, r.input);
+    if (input || (!plan->stubPath.empty() && SameFile(out, plan->stubPath))) {
+        *error = out + ": would replace the " + (input ? "input" : "stub") + "; choose another output with -o";
+        return kExitUsage;
+    }
+    if (!r.force && PathExists(out)) {
+        *error = out + ": exists (use --force to overwrite)";
+        return kExitIo;
+    }
+    plan->outputPath = out;
+    return kExitOk;
+}
+
+// The password as the decoding machine's user types it: bytes of a Windows code page.
+int PasswordBytes(const std::string& typed, int codepage, std::string* password, std::string* error)
+{
+    if (typed.empty()) {
+        *error = "the password is empty";
+        return kExitUsage;
+    }
+    *password = typed;
+    if (!IsAscii(typed) && IsValidUtf8(typed)) {
+        const int cp = codepage != kCodepageAuto ? codepage : ChooseCodepageFor(typed);
+        if (!cp || !Utf8ToCodepage(typed, cp, password)) {
+            *error = "the password has characters that its code page cannot hold";
+            return kExitUsage;
+        }
+    }
+    return kExitOk;
+}
+
+// The record's header, with the contents' check value from a first reading.
+int BuildRecordHead(const PackPlan& plan, const PackProgress& progress, uint8_t* head, uint32_t* contentLength,
+                    std::string* error)
+{
+    RecordHeader h = {};
+    h.contentLength = static_cast<uint32_t>(plan.meta.size);
+    h.attributes = plan.meta.attributes;
+    h.creationTime = plan.meta.creationTime;
+    h.lastAccessTime = plan.meta.lastAccessTime;
+    h.lastWriteTime = plan.meta.lastWriteTime;
+    std::memcpy(h.fileName, plan.storedName.data(), plan.storedName.size());
+    h.encoderSerial = plan.request.haveSerial ? plan.request.serial : MachineSerial();
+    const time_t now = std::time(nullptr);
+    h.createdAt = now > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(now);
+    uint32_t crc = 0;
+    const int rc = ReadInPieces(plan.request.input, plan.meta.size, kPackReading,
+                                [&](const uint8_t* p, size_t n) { crc = Crc32(crc, p, n); }, progress, error);
+    if (rc != kExitOk) return rc;
+    WriteRecordHeaderWithCheck(head, &h, crc);
+    *contentLength = h.contentLength;
+    return kExitOk;
+}
+
+// The record, compressed or (when that does not pay) stored.
+int BuildRecord(const PackPlan& plan, const uint8_t* head, const PackProgress& progress, std::vector<uint8_t>* payload,
+                bool* stored, std::string* error)
+{
+    const PackRequest& r = plan.request;
+    const uint64_t recordLength = kRecordContentOffset + plan.meta.size;
+    // Room for the largest payload up front: the stored record, sealed.
+    payload->reserve(static_cast<size_t>(r.classic ? recordLength
+                                                   : SealedPayloadSize(recordLength, kSealedDefaultChunkShift)));
+    *stored = r.store;
+    if (!*stored) {
+        int outcome = kCompressed;
+        const int rc = CompressRecord(plan, head, recordLength, payload, progress, &outcome, error);
+        if (rc != kExitOk) return rc;
+        *stored = outcome == kStore;
+    }
+    if (!*stored) return kExitOk;
+    payload->assign(head, head + kRecordContentOffset);
+    return ReadInPieces(r.input, plan.meta.size, kPackStoring,
+                        [&](const uint8_t* p, size_t n) { payload->insert(payload->end(), p, p + n); }, progress,
+                        error);
+}
+
+// Enciphers (classic) or seals in place, which binds the marker block's
+// caption and flags to the payload.
+int ProtectPayload(const PackPlan& plan, std::string* password, const uint8_t* block, std::vector<uint8_t>* payload,
+                   std::string* error)
+{
+    const size_t packedLength = payload->size();
+    if (plan.request.classic) {
+        const std::string key = MakeKeyString(*password);
+        if (!EncipherPayload(payload->data(), static_cast<uint32_t>(packedLength), key.c_str(),
+                             static_cast<uint32_t>(key.size()))) {
+            *error = "could not encode the payload";
+            return kExitIo;
+        }
+        return kExitOk;
+    }
+    payload->resize(SealedPayloadSize(packedLength, kSealedDefaultChunkShift));
+    size_t sealedLength = 0;
+    const int rc = SealPayloadInPlace(payload->data(), packedLength, payload->size(), block,
+                                      reinterpret_cast<const uint8_t*>(password->data()),
+                                      static_cast<uint32_t>(password->size()), plan.request.iterations,
+                                      kSealedDefaultChunkShift, &sealedLength);
+    if (rc != kSealedOk) {
+        *error = "could not seal the payload";
+        return kExitIo;
+    }
+    payload->resize(sealedLength);
+    return kExitOk;
+}
+
+int WriteSelfDecodingFile(const PackPlan& plan, const uint8_t* block, const std::vector<uint8_t>& payload,
+                          std::string* error)
+{
+    PendingFile out;
+    if (!PendingOpen(&out, plan.outputPath, true, error) || !PendingWrite(&out, plan.stub.data(), plan.stub.size(), error) ||
+        !PendingWrite(&out, block, kMarkerBlockSize, error) ||
+        !PendingWrite(&out, payload.data(), payload.size(), error) ||
+        !PendingCommit(&out, nullptr, plan.request.force, error)) {
+        PendingAbandon(&out);
+        return kExitIo;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+std::string PackedFileName(const std::string& input)
+{
+    std::string stem = BaseName(input);
+    const size_t dot = stem.rfind('.');
+    if (dot != std::string::npos && dot > 0) stem.resize(dot);
+    return stem + ".exe";
+}
+
+std::string DefaultCaption(const std::string& input)
+{
+    return "\"" + BaseName(input) + "\" Decode";
+}
+
+uint64_t LargestInput(uint64_t stubLength, bool classic)
+{
+    const uint64_t room = 0x7FFFFFFFull - stubLength - kMarkerBlockSize; // payload bytes at most
+    uint64_t record = room;
+    if (!classic) {
+        // A sealed payload adds its header and a tag per chunk.
+        const uint64_t chunk = uint64_t{1} << kSealedDefaultChunkShift;
+        record = (room - kSealedHeaderSize) / (chunk + kSealedTagSize) * chunk;
+        const uint64_t rest = (room - kSealedHeaderSize) % (chunk + kSealedTagSize);
+        if (rest > kSealedTagSize) record += rest - kSealedTagSize;
+    }
+    return record > kRecordContentOffset ? record - kRecordContentOffset : 0;
+}
+
+int PackCheck(const PackRequest& r, PackPlan* plan, std::string* error)
+{
+    *plan = PackPlan();
+    plan->request = r;
+    int rc = LoadStub(r, plan, error);
+    if (rc != kExitOk) return rc;
+    if (IsDirectory(r.input)) {
+        *error = r.input + ": is a folder; lumisafe packs one file";
+        return kExitUsage;
+    }
+    if (!StatFile(r.input, &plan->meta, error)) return kExitIo;
+    // Refused from its size, before anything is read: the file must fit
+    // even when it does not compress.
+    const uint64_t largest = LargestInput(plan->stub.size(), r.classic);
+    if (plan->meta.size > largest) {
+        *error = r.input + ": " + Bytes(plan->meta.size) + "; a self-decoding file holds at most " + Bytes(largest) +
+                 " (it must stay under 2 GiB with this stub" + (r.classic ? ")" : ", sealed)");
+        return kExitUsage;
+    }
+    rc = ConvertNames(r, plan, error);
+    if (rc != kExitOk) return rc;
+    return CheckOutput(r, plan, error);
+}
+
+int PackWrite(const PackPlan& plan, const std::string& typedPassword, const PackProgress& progress,
+              PackResult* result, std::string* error)
+{
+    const PackRequest& r = plan.request;
+    std::string password;
+    int rc = PasswordBytes(typedPassword, r.codepage, &password, error);
+    if (rc != kExitOk) return rc;
+    uint8_t head[kRecordContentOffset];
+    std::vector<uint8_t> payload;
+    bool stored = false;
+    rc = BuildRecordHead(plan, progress, head, &result->contentLength, error);
+    if (rc == kExitOk) rc = BuildRecord(plan, head, progress, &payload, &stored, error);
+    if (rc != kExitOk) {
+        SecureWipe(&password[0], password.size());
+        return rc;
+    }
+
+    MarkerFields fields;
+    fields.caption = plan.caption.c_str();
+    fields.captionLength = static_cast<uint32_t>(plan.caption.size());
+    fields.openAfterDecode = r.openAfter ? 1 : 0;
+    fields.selfDeleteMode = static_cast<uint8_t>(r.selfDeleteMode);
+    fields.allowSavePassword = r.savePassword ? 1 : 0;
+    fields.showEncoderInfo = r.showEncoder ? 1 : 0;
+    fields.form = static_cast<uint8_t>(r.classic ? kFormClassic : kFormSealed);
+    uint8_t block[kMarkerBlockSize];
+    FillMarkerBlock(block, &fields);
+
+    rc = ProtectPayload(plan, &password, block, &payload, error);
+    SecureWipe(&password[0], password.size());
+    if (rc != kExitOk) return rc;
+    if (plan.stub.size() + kMarkerBlockSize + payload.size() >= 0x80000000ull) {
+        *error = r.input + ": the self-decoding file would pass 2 GiB";
+        return kExitUsage;
+    }
+    ComputeIntegritySum(plan.stub.data(), plan.stub.size(), payload.data(), payload.size(),
+                        block + kMarkerOffsetIntegritySum);
+    rc = WriteSelfDecodingFile(plan, block, payload, error);
+    if (rc != kExitOk) return rc;
+    result->outputPath = plan.outputPath;
+    result->fileLength = plan.stub.size() + kMarkerBlockSize + payload.size();
+    result->stored = stored;
+    return kExitOk;
+}

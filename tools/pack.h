@@ -1,0 +1,75 @@
+// Packing one file into a self-decoding file: the work behind `lumisafe pack`
+// and the packer window alike. Checks come first and ask nothing, so a file
+// that cannot be packed is refused before the password is asked.
+#ifndef LUMISAFE_TOOLS_PACK_H
+#define LUMISAFE_TOOLS_PACK_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "codepage.h"
+#include "hostfs.h"
+#include "sealed.h"
+
+struct PackRequest {
+    std::string input;
+    std::string output;   // the self-decoding file, a folder for it, or empty (the stem + .exe here)
+    std::string stubPath; // empty: the stub built into the program, beside it, or the build's
+    std::string caption;  // UTF-8; used when haveCaption
+    bool haveCaption = false;
+    bool openAfter = false, savePassword = false, showEncoder = false;
+    int selfDeleteMode = 2; // 0 always, 1 on (the user may untick it), 2 off
+    bool store = false, lookahead = false, classic = false, force = false;
+    uint32_t iterations = kSealedDefaultIterations;
+    bool haveSerial = false;
+    uint32_t serial = 0;
+    int codepage = kCodepageAuto; // of a non-ASCII password
+};
+
+// What the checks found, ready to pack.
+struct PackPlan {
+    PackRequest request;
+    std::string stubPath; // empty for the built-in stub
+    std::vector<uint8_t> stub;
+    FileMeta meta = {};
+    std::string storedName; // in its code page
+    std::string caption;    // in its code page, cut to fit
+    std::string outputPath;
+    std::vector<std::string> warnings;
+};
+
+enum PackStage { kPackReading, kPackCompressing, kPackStoring };
+
+// Called as the work goes on; returning false cancels it.
+typedef std::function<bool(int stage, uint64_t done, uint64_t total)> PackProgress;
+
+// Returned by PackWrite when the progress callback cancelled: nothing was written.
+enum { kPackCancelled = 100 };
+
+struct PackResult {
+    std::string outputPath;
+    uint64_t fileLength = 0;
+    uint32_t contentLength = 0;
+    bool stored = false;
+};
+
+// The default name of the self-decoding file: the input's stem + ".exe".
+std::string PackedFileName(const std::string& input);
+// The caption proposed for a file: "NAME" Decode.
+std::string DefaultCaption(const std::string& input);
+// The largest input whose self-decoding file, stored, stays under 2 GiB.
+uint64_t LargestInput(uint64_t stubLength, bool classic);
+
+// Checks everything that can be checked without the password: the stub, the
+// input, its name and the caption in a Windows code page, the output.
+// Returns an exit code (kExitOk) with *error set on failure.
+int PackCheck(const PackRequest& request, PackPlan* plan, std::string* error);
+
+// Packs under the typed password (UTF-8) and writes the self-decoding file,
+// which appears whole or not at all.
+int PackWrite(const PackPlan& plan, const std::string& typedPassword, const PackProgress& progress,
+              PackResult* result, std::string* error);
+
+#endif
