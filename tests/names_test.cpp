@@ -52,4 +52,28 @@ TEST(Codepage, ConversionsAndChoice)
     EXPECT_EQ(CutToBytes("日本", 4, 65001), "日");
 }
 
+// Exact or refused, never a look-alike: the system's converter on Windows
+// maps characters a code page lacks to similar ones unless told not to.
+TEST(Codepage, NoLookAlikes)
+{
+    const struct {
+        const char* utf8;
+        int codepage;
+        bool fits;
+    } cases[] = {
+        {"héllo 日本", kCodepage932, false}, {"héllo", kCodepage1252, true}, {"über", kCodepage932, false},
+        {"Ωmega", kCodepage1252, false},   {"ﬁle", kCodepage1252, false},  {"①", kCodepage1252, false},
+        {"①", kCodepage932, true},          {"€5", kCodepage1252, true},    {"ａｂｃ", kCodepage1252, false},
+    };
+    for (const auto& c : cases) {
+        std::string out, back;
+        EXPECT_EQ(Utf8ToCodepage(c.utf8, c.codepage, &out), c.fits) << c.utf8 << " in " << c.codepage;
+        if (c.fits) {
+            EXPECT_TRUE(CodepageToUtf8(out, c.codepage, &back));
+            EXPECT_EQ(back, c.utf8);
+        }
+    }
+    EXPECT_EQ(ChooseCodepageFor("héllo 日本.txt"), 0);
+}
+
 } // namespace

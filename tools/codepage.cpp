@@ -50,11 +50,15 @@ static bool Convert(const std::string& in, UINT from, UINT to, std::string* out)
     if (wn <= 0) return false;
     std::vector<wchar_t> wide(static_cast<size_t>(wn));
     MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, in.data(), static_cast<int>(in.size()), wide.data(), wn);
+    // Without WC_NO_BEST_FIT_CHARS Windows quietly writes a look-alike (an e
+    // for an \u00e9) that is not the character at all: a name or a password
+    // would change without a word.
     BOOL lossy = FALSE;
-    const int n = WideCharToMultiByte(to, 0, wide.data(), wn, nullptr, 0, nullptr, to == CP_UTF8 ? nullptr : &lossy);
+    const DWORD flags = to == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int n = WideCharToMultiByte(to, flags, wide.data(), wn, nullptr, 0, nullptr, to == CP_UTF8 ? nullptr : &lossy);
     if (n <= 0 || lossy) return false;
     out->assign(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(to, 0, wide.data(), wn, &(*out)[0], n, nullptr, to == CP_UTF8 ? nullptr : &lossy);
+    WideCharToMultiByte(to, flags, wide.data(), wn, &(*out)[0], n, nullptr, to == CP_UTF8 ? nullptr : &lossy);
     return !lossy;
 }
 

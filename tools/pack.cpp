@@ -250,8 +250,9 @@ int BuildRecord(const PackPlan& plan, const uint8_t* head, const PackProgress& p
     const PackRequest& r = plan.request;
     const uint64_t recordLength = kRecordContentOffset + plan.meta.size;
     // Room for the largest payload up front: the stored record, sealed.
-    payload->reserve(static_cast<size_t>(r.classic ? recordLength
-                                                   : SealedPayloadSize(recordLength, kSealedDefaultChunkShift)));
+    // PackCheck kept the record under 2 GiB, so it fits a size_t everywhere.
+    const size_t record = static_cast<size_t>(recordLength);
+    payload->reserve(r.classic ? record : SealedPayloadSize(record, kSealedDefaultChunkShift));
     *stored = r.store;
     if (!*stored) {
         int outcome = kCompressed;
