@@ -171,6 +171,7 @@ void BrowseInput()
     ofn.lpstrFilter = filter.c_str();
     ofn.lpstrFile = &name[0];
     ofn.nMaxFile = static_cast<DWORD>(name.size());
+    ofn.lpstrTitle = PackerTextOf(kTextOpenTitle);
     ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     if (GetOpenFileNameW(&ofn)) SetInput(name.c_str());
 }
@@ -188,6 +189,7 @@ void BrowseOutput()
     ofn.lpstrFile = &name[0];
     ofn.nMaxFile = static_cast<DWORD>(name.size());
     ofn.lpstrDefExt = L"exe";
+    ofn.lpstrTitle = PackerTextOf(kTextSaveTitle);
     ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
     if (!GetSaveFileNameW(&ofn)) return;
     const std::wstring chosen = name.c_str();

@@ -26,6 +26,8 @@ const wchar_t* const kEnglish[kTextCount] = {
     L"Always",
     L"All files (*.*)",
     L"Self-decoding files (*.exe)",
+    L"Choose the file to pack",
+    L"Save the self-decoding file as",
 };
 
 const wchar_t* const kJapanese[kTextCount] = {
@@ -50,6 +52,8 @@ const wchar_t* const kJapanese[kTextCount] = {
     L"必ず削除する",
     L"すべてのファイル (*.*)",
     L"自己復号ファイル (*.exe)",
+    L"暗号化するファイルの選択",
+    L"自己復号ファイルの保存先",
 };
 
 } // namespace

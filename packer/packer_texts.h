@@ -26,6 +26,8 @@ enum PackerText {
     kTextDeleteAlways,
     kTextAllFiles,
     kTextPrograms,
+    kTextOpenTitle,
+    kTextSaveTitle,
     kTextCount
 };
 

@@ -1,0 +1,234 @@
+#!/usr/bin/env bash
+# End-to-end runs of the Windows tool (lumisafe.exe) and the packer window
+# (lumisafe-pack.exe) under Wine, checked against the native tool and the
+# decoder stub.
+#   windows_tools_e2e.sh WORKDIR LUMISAFE TOOL_EXE PACKER_EXE STUB WDRIVE CASE [en|ja]
+set -uo pipefail
+work="$1"; L="$2"; TOOL="$3"; PACKER="$4"; STUB="$5"; WDRIVE="$6"; case_name="$7"; lang="${8:-en}"
+
+fail() { echo "FAIL ($case_name/$lang): $*" >&2; exit 1; }
+for f in "$L" "$TOOL" "$PACKER" "$STUB" "$WDRIVE"; do
+  [ -f "$f" ] || fail "missing $f: build the native and win32 presets (scripts/test does both)"
+done
+
+# 77 tells CTest that the test was skipped: nothing Windows runs on this machine.
+probe=0; why=$(bash "$(dirname "$0")/../../scripts/win32-probe") || probe=$?
+if [ "$probe" = 1 ]; then echo "skipped: $why"; exit 77; fi
+
+source "$(dirname "$0")/wine-env.sh"
+wine_env_start "$work" "$lang"
+# The programs inside the prefix, as a user has them: C:\bin\.
+mkdir -p "$c/bin"
+cp "$TOOL" "$c/bin/lumisafe.exe"; cp "$PACKER" "$c/bin/lumisafe-pack.exe"
+W='C:\bin\lumisafe.exe'
+printf 'pw' > "$c/pw.txt"
+
+wait_file() { # PATH: polls for a file for up to 30 s
+  for _ in $(seq 1 300); do [ -f "$1" ] && return 0; sleep 0.1; done
+  fail "no $1"
+}
+wait_text() { # HWND ID HEX: polls a control's text for up to 60 s
+  for _ in $(seq 1 600); do [ "$(wd text "$1" "$2")" = "$3" ] && return 0; sleep 0.1; done
+  fail "control $2 shows $(wd text "$1" "$2"), not $3"
+}
+expect_box() { # expected-text-hex: the next message box's text, then OK
+  local got
+  got=$(wd box 60000)
+  [ "$got" != timeout ] || fail "no message box appeared (wanted $1)"
+  [ "${got#* }" = "$1" ] || fail "message box text ${got#* } (wanted $1)"
+}
+same_time() { [ "$(stat -c %Y "$1")" = "$(stat -c %Y "$2")" ] || fail "last-write times of $1 and $2 differ"; }
+# Runs lumisafe.exe; its exit code in $rc, its output in $out (without CRs).
+win() { out=$(wine "$W" "$@" 2>"$work/stderr" | tr -d '\r'); rc=${PIPESTATUS[0]}; }
+# Runs the tool through a batch file in code page 932: in Japanese mode a
+# Wine program's non-ASCII arguments from the Unix side arrive mangled.
+win_bat() {
+  local line="$W" a
+  for a in "$@"; do line+=" \"$a\""; done
+  printf '@echo off\r\n%s\r\nexit /b %%errorlevel%%\r\n' "$line" | iconv -f UTF-8 -t CP932 > "$c/run.bat" \
+    || fail "text outside code page 932: $*"
+  out=$(wine cmd /c 'C:\run.bat' 2>"$work/stderr" | tr -d '\r'); rc=${PIPESTATUS[0]}
+}
+json_field() { python3 -c 'import json,sys; print(json.loads(sys.stdin.read())[sys.argv[1]])' "$1"; }
+
+case "$case_name" in
+tool_roundtrip)  # Windows packs, Linux decodes; Linux packs, Windows decodes; both say the same
+  mkdir -p "$c/in" "$c/out"; rm -f "$c/out/"*
+  seq 1 20000 > "$c/in/report.txt"; touch -d '2003-04-05 06:07:08.1234567' "$c/in/report.txt"
+  for form in sealed classic; do
+    if [ "$form" = classic ]; then flag=--classic; else flag='--iterations 1000'; fi
+    win pack 'C:\in\report.txt' -o "C:\\out\\$form.exe" --password-file 'C:\pw.txt' $flag
+    [ "$rc" = 0 ] || fail "pack ($form) exit $rc: $(cat "$work/stderr")"
+    "$L" unpack --password-file "$c/pw.txt" -o "$work/$form.txt" --force "$c/out/$form.exe" 2>/dev/null \
+      || fail "the Linux tool cannot decode the $form file lumisafe.exe made"
+    cmp -s "$c/in/report.txt" "$work/$form.txt" || fail "$form: contents differ"
+    same_time "$c/in/report.txt" "$work/$form.txt"
+    [ "$("$L" info --json "$c/out/$form.exe" | json_field form)" = "$form" ] || fail "not $form"
+  done
+  "$L" pack "$c/in/report.txt" -o "$c/out/linux.exe" --stub "$STUB" --password-file "$c/pw.txt" --iterations 1000 \
+    --show-encoder --force 2>/dev/null || fail "native pack failed"
+  for args in "info --json" "verify --json" "verify --json --password-file PW"; do
+    native=$("$L" ${args/PW/$c/pw.txt} "$c/out/linux.exe") || fail "native $args failed"
+    win ${args/PW/C:\\pw.txt} 'C:\out\linux.exe'
+    [ "$rc" = 0 ] || fail "lumisafe.exe $args exit $rc"
+    [ "$out" = "$native" ] || fail "$args differs: $out versus $native"
+  done
+  win unpack --json --password-file 'C:\pw.txt' -o 'C:\out\w.txt' 'C:\out\linux.exe'
+  [ "$rc" = 0 ] || fail "unpack exit $rc: $(cat "$work/stderr")"
+  cmp -s "$c/in/report.txt" "$c/out/w.txt" || fail "lumisafe.exe decoded other contents"
+  same_time "$c/in/report.txt" "$c/out/w.txt"
+  native=$("$L" unpack --json --password-file "$c/pw.txt" -o "$work/n.txt" --force "$c/out/linux.exe")
+  strip='import json,sys; j=json.loads(sys.stdin.read()); j.pop("output"); print(json.dumps(j))'
+  [ "$(echo "$out" | python3 -c "$strip")" = "$(echo "$native" | python3 -c "$strip")" ] \
+    || fail "unpack --json differs: $out versus $native"
+  # Nothing of the tool's own is left beside the outputs.
+  left=$(ls -a "$c/out" | grep '^\.lumisafe-') && fail "temporary files left: $left"
+  win unpack --password-file 'C:\pw.txt' -o 'C:\out\w.txt' 'C:\out\linux.exe'
+  [ "$rc" = 6 ] || fail "an existing output was not refused (exit $rc)"
+  win unpack --force --password-file 'C:\pw.txt' -o 'C:\out\w.txt' 'C:\out\linux.exe'
+  [ "$rc" = 0 ] || fail "--force did not replace the output (exit $rc)"
+  ;;
+tool_stub)  # the stub decodes what lumisafe.exe packs, and knows the computer it was packed on
+  mkdir -p "$c/in" "$c/out"; rm -f "$c/out/"*
+  seq 1 5000 > "$c/in/notes.txt"
+  win pack 'C:\in\notes.txt' -o 'C:\in\notes.exe' --password-file 'C:\pw.txt' --iterations 1000 --show-encoder --force
+  [ "$rc" = 0 ] || fail "pack exit $rc: $(cat "$work/stderr")"
+  start_dialog 'C:\in\notes.exe' '"notes.txt" Decode'
+  type_and_ok pw
+  info_text
+  if [ "$lang" = ja ]; then word='このコンピューター'; else word='this computer'; fi
+  [[ "$info_hex" == *"$(hexof "$word")"* ]] || fail "the encoder information does not say '$word': $info_hex"
+  wd command "$info" 1 >/dev/null
+  wd save "$(hexof '"notes.txt" Decode')" "$(hexof 'C:\out\notes.txt')" 20000 >/dev/null
+  wait_file "$c/out/notes.txt"; wait "$sfx_pid"
+  cmp -s "$c/in/notes.txt" "$c/out/notes.txt" || fail "the stub decoded other contents"
+  ;;
+tool_names)  # Japanese and accented names in a non-ASCII folder, through the wide-character API
+  if [ "$lang" = ja ]; then
+    dir='データ 置き場'; names=('報告書.txt' '表計算.csv'); run=win_bat
+  else
+    dir='Dossier été データ'; names=('café.txt' '日本語.txt'); run=win
+  fi
+  rm -rf "$c/$dir"; mkdir -p "$c/$dir/out"
+  for name in "${names[@]}"; do
+    seq 1 3000 > "$c/$dir/$name"
+    $run pack "C:\\$dir\\$name" -o "C:\\$dir" --password-file 'C:\pw.txt' --iterations 1000
+    [ "$rc" = 0 ] || fail "pack of $name exit $rc: $(cat "$work/stderr")"
+    exe="${name%.*}.exe"
+    [ -f "$c/$dir/$exe" ] || fail "no $dir/$exe"
+    [ "$("$L" info --json "$c/$dir/$exe" | json_field caption)" = "\"$name\" Decode" ] || fail "caption of $name"
+    $run unpack --json --password-file 'C:\pw.txt' -o "C:\\$dir\\out" "C:\\$dir\\$exe"
+    [ "$rc" = 0 ] || fail "unpack of $exe exit $rc: $(cat "$work/stderr")"
+    cmp -s "$c/$dir/$name" "$c/$dir/out/$name" || fail "$name did not come back under its name"
+    [ "$("$L" info --json "$c/$dir/$exe" >/dev/null; "$L" unpack --json --password-file "$c/pw.txt" -o "$work/n-out" \
+        --force "$c/$dir/$exe" | json_field fileName)" = "$name" ] || fail "the Linux tool reads another stored name"
+  done
+  ;;
+tool_exit_codes)  # the README's table: lumisafe.exe exits as the Linux tool does
+  mkdir -p "$c/x"; rm -f "$c/x/"*
+  seq 1 3000 > "$c/x/t.txt"; printf 'nope' > "$c/x/bad.txt"; printf 'pw' > "$c/x/pw.txt"
+  "$L" pack "$c/x/t.txt" -o "$c/x/ok.exe" --stub "$STUB" --password-file "$c/pw.txt" --iterations 1000 2>/dev/null
+  size=$(stat -c %s "$c/x/ok.exe")
+  cp "$c/x/ok.exe" "$c/x/changed.exe"; printf 'X' | dd of="$c/x/changed.exe" bs=1 seek=100 conv=notrunc 2>/dev/null
+  head -c $((size - 20)) "$c/x/ok.exe" > "$c/x/cut.exe"
+  cp "$c/x/ok.exe" "$c/x/newer.exe"
+  marker=$("$L" info --json "$c/x/ok.exe" | json_field markerOffset)
+  printf '\x09' | dd of="$c/x/newer.exe" bs=1 seek=$((marker + 24)) conv=notrunc 2>/dev/null
+  # expected|arguments (FILE stands for a file in C:\x, PW for a password file)
+  while IFS='|' read -r want args; do
+    [ -n "$want" ] || continue
+    nat=${args//FILE/$c/x/}; nat=${nat//PW/$c/x/}
+    w=${args//FILE/C:\\x\\}; w=${w//PW/C:\\x\\}
+    "$L" $nat >/dev/null 2>&1; native_rc=$?
+    win $w
+    [ "$native_rc" = "$want" ] || fail "the Linux tool exits $native_rc for '$args' (README: $want)"
+    [ "$rc" = "$want" ] || fail "lumisafe.exe exits $rc for '$args' (README: $want): $(cat "$work/stderr")"
+  done <<'EOF'
+0|info FILEok.exe
+1|frob
+1|pack --store --lookahead FILEt.txt
+2|verify --password-file PWbad.txt FILEok.exe
+3|info FILEchanged.exe
+4|info FILEt.txt
+5|verify --password-file PWpw.txt FILEcut.exe
+6|info FILEmissing.exe
+7|verify --password-file PWpw.txt FILEnewer.exe
+EOF
+  ;;
+packer)  # the packer window: the file as its argument, the passwords twice, then the stub decodes
+  mkdir -p "$c/in"; rm -f "$c/in/"*
+  seq 1 8000 > "$c/in/report.txt"
+  if [ "$lang" = ja ]; then title='lumisafe: ファイルの暗号化'; differ='2 つのパスワードが一致しません。もう一度入力してください。'
+  else title='lumisafe: pack a file'; differ='The two passwords are not the same. Type them again.'; fi
+  wine 'C:\bin\lumisafe-pack.exe' 'C:\in\report.txt' &
+  packer_pid=$!
+  dlg=$(wd dialog "$(hexof "$title")" 20000)
+  [ "$dlg" != timeout ] || fail "no packer window"
+  [ "$(wd text "$dlg" 1005)" = "$(hexof '"report.txt" Decode')" ] || fail "caption not proposed: $(wd text "$dlg" 1005)"
+  [ "$(wd text "$dlg" 1012)" = "$(hexof 'C:\in\report.exe')" ] || fail "output not proposed: $(wd text "$dlg" 1012)"
+  wd settext "$dlg" 1003 "$(hexof secret1)" >/dev/null; wd settext "$dlg" 1004 "$(hexof secret2)" >/dev/null
+  wd click "$dlg" 1 >/dev/null
+  expect_box "$(hexof "$differ")"
+  [ ! -f "$c/in/report.exe" ] || fail "packed although the passwords differ"
+  wd settext "$dlg" 1004 "$(hexof secret1)" >/dev/null
+  wd click "$dlg" 1007 >/dev/null   # show the encoding computer
+  wd click "$dlg" 1 >/dev/null
+  got=$(wd box 60000)
+  [[ "${got#* }" == *"$(hexof 'C:\in\report.exe')"* ]] || fail "no result naming the file: $got"
+  wait_file "$c/in/report.exe"
+  printf 'secret1' > "$work/pw1"
+  [ "$("$L" info --json "$c/in/report.exe" | json_field form)" = sealed ] || fail "not sealed by default"
+  [ "$("$L" info --json "$c/in/report.exe" | json_field showEncoderInfo)" = 1 ] || fail "the option was not stored"
+  start_dialog 'C:\in\report.exe' '"report.txt" Decode'
+  type_and_ok secret1
+  info_text
+  if [ "$lang" = ja ]; then word='このコンピューター'; else word='this computer'; fi
+  [[ "$info_hex" == *"$(hexof "$word")"* ]] || fail "the encoder information does not say '$word'"
+  wd command "$info" 1 >/dev/null
+  wd save "$(hexof '"report.txt" Decode')" "$(hexof 'C:\in\decoded.txt')" 20000 >/dev/null
+  wait_file "$c/in/decoded.txt"; wait "$sfx_pid"
+  cmp -s "$c/in/report.txt" "$c/in/decoded.txt" || fail "the stub decoded other contents"
+
+  # Browse: a Japanese name chosen in the open dialog, packed in the classic form.
+  if [ "$lang" = ja ]; then name='日本語.txt'; opentitle='暗号化するファイルの選択'
+  else name='café.txt'; opentitle='Choose the file to pack'; fi
+  seq 1 100 > "$c/in/$name"
+  wd click "$dlg" 1002 >/dev/null
+  wd save "$(hexof "$opentitle")" "$(hexof "C:\\in\\$name")" 20000 >/dev/null
+  wait_text "$dlg" 1001 "$(hexof "C:\\in\\$name")"
+  wd click "$dlg" 1011 >/dev/null   # classic
+  wd settext "$dlg" 1003 "$(hexof pw)" >/dev/null; wd settext "$dlg" 1004 "$(hexof pw)" >/dev/null
+  wd click "$dlg" 1 >/dev/null
+  wd box 60000 >/dev/null
+  exe="$c/in/${name%.*}.exe"
+  wait_file "$exe"
+  [ "$("$L" info --json "$exe" | json_field form)" = classic ] || fail "the classic choice was not used"
+  "$L" unpack --password-file "$c/pw.txt" -o "$work/browsed" --force "$exe" 2>/dev/null || fail "cannot decode $exe"
+  cmp -s "$c/in/$name" "$work/browsed" || fail "browsed file: other contents"
+  wd click "$dlg" 2 >/dev/null
+  wd gone "$dlg" 20000 || fail "the packer window did not close"
+  wait "$packer_pid"
+  ;;
+packer_cancel)  # Close before packing and Cancel while packing leave nothing behind
+  mkdir -p "$c/in"; rm -rf "$c/in/"* "$c/in/".lumisafe-*
+  head -c $((160 << 20)) /dev/urandom > "$c/in/big.bin"
+  title='lumisafe: pack a file'
+  wine 'C:\bin\lumisafe-pack.exe' 'C:\in\big.bin' &
+  packer_pid=$!
+  dlg=$(wd dialog "$(hexof "$title")" 20000)
+  [ "$dlg" != timeout ] || fail "no packer window"
+  wd settext "$dlg" 1003 "$(hexof pw)" >/dev/null; wd settext "$dlg" 1004 "$(hexof pw)" >/dev/null
+  wd click "$dlg" 1 >/dev/null
+  sleep 1
+  wd click "$dlg" 2 >/dev/null      # Cancel, while it works
+  wait_text "$dlg" 1015 "$(hexof 'Cancelled. No file was written.')"
+  [ "$(wd text "$dlg" 2)" = "$(hexof Close)" ] || fail "the button did not turn back into Close"
+  wd click "$dlg" 2 >/dev/null      # Close
+  wd gone "$dlg" 20000 || fail "the packer window did not close"
+  wait "$packer_pid"
+  left=$(ls -a "$c/in" | grep -v '^\.\.\?$' | grep -v '^big.bin$')
+  [ -z "$left" ] || fail "left behind: $left"
+  ;;
+*) fail "unknown case $case_name" ;;
+esac
+echo "ok ($case_name/$lang)"
