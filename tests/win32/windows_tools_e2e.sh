@@ -49,6 +49,10 @@ win_bat() {
     || fail "text outside code page 932: $*"
   out=$(wine cmd /c 'C:\run.bat' 2>"$work/stderr" | tr -d '\r'); rc=${PIPESTATUS[0]}
 }
+# Text in the ANSI code page of the mode (1252 in English, 932 in Japanese), in hex.
+ahex() {
+  if [ "$lang" = ja ]; then hexof "$1"; else printf '%s' "$1" | iconv -f UTF-8 -t CP1252 | od -An -tx1 -v | tr -d ' \n' | tr a-f A-F; fi
+}
 json_field() { python3 -c 'import json,sys; print(json.loads(sys.stdin.read())[sys.argv[1]])' "$1"; }
 
 case "$case_name" in
@@ -162,17 +166,17 @@ packer)  # the packer window: the file as its argument, the passwords twice, the
   else title='lumisafe: pack a file'; differ='The two passwords are not the same. Type them again.'; fi
   wine 'C:\bin\lumisafe-pack.exe' 'C:\in\report.txt' &
   packer_pid=$!
-  dlg=$(wd dialog "$(hexof "$title")" 20000)
-  [ "$dlg" != timeout ] || fail "no packer window"
-  [ "$(wd text "$dlg" 1005)" = "$(hexof '"report.txt" Decode')" ] || fail "caption not proposed: $(wd text "$dlg" 1005)"
-  [ "$(wd text "$dlg" 1012)" = "$(hexof 'C:\in\report.exe')" ] || fail "output not proposed: $(wd text "$dlg" 1012)"
-  wd settext "$dlg" 1003 "$(hexof secret1)" >/dev/null; wd settext "$dlg" 1004 "$(hexof secret2)" >/dev/null
-  wd click "$dlg" 1 >/dev/null
+  pk=$(wd dialog "$(hexof "$title")" 20000)
+  [ "$pk" != timeout ] || fail "no packer window"
+  [ "$(wd text "$pk" 1005)" = "$(hexof '"report.txt" Decode')" ] || fail "caption not proposed: $(wd text "$pk" 1005)"
+  [ "$(wd text "$pk" 1012)" = "$(hexof 'C:\in\report.exe')" ] || fail "output not proposed: $(wd text "$pk" 1012)"
+  wd settext "$pk" 1003 "$(hexof secret1)" >/dev/null; wd settext "$pk" 1004 "$(hexof secret2)" >/dev/null
+  wd click "$pk" 1 >/dev/null
   expect_box "$(hexof "$differ")"
   [ ! -f "$c/in/report.exe" ] || fail "packed although the passwords differ"
-  wd settext "$dlg" 1004 "$(hexof secret1)" >/dev/null
-  wd click "$dlg" 1007 >/dev/null   # show the encoding computer
-  wd click "$dlg" 1 >/dev/null
+  wd settext "$pk" 1004 "$(hexof secret1)" >/dev/null
+  wd click "$pk" 1007 >/dev/null   # show the encoding computer
+  wd click "$pk" 1 >/dev/null
   got=$(wd box 60000)
   [[ "${got#* }" == *"$(hexof 'C:\in\report.exe')"* ]] || fail "no result naming the file: $got"
   wait_file "$c/in/report.exe"
@@ -193,20 +197,20 @@ packer)  # the packer window: the file as its argument, the passwords twice, the
   if [ "$lang" = ja ]; then name='日本語.txt'; opentitle='暗号化するファイルの選択'
   else name='café.txt'; opentitle='Choose the file to pack'; fi
   seq 1 100 > "$c/in/$name"
-  wd click "$dlg" 1002 >/dev/null
-  wd save "$(hexof "$opentitle")" "$(hexof "C:\\in\\$name")" 20000 >/dev/null
-  wait_text "$dlg" 1001 "$(hexof "C:\\in\\$name")"
-  wd click "$dlg" 1011 >/dev/null   # classic
-  wd settext "$dlg" 1003 "$(hexof pw)" >/dev/null; wd settext "$dlg" 1004 "$(hexof pw)" >/dev/null
-  wd click "$dlg" 1 >/dev/null
+  wd click "$pk" 1002 >/dev/null
+  wd save "$(ahex "$opentitle")" "$(ahex "C:\\in\\$name")" 20000 >/dev/null
+  wait_text "$pk" 1001 "$(ahex "C:\\in\\$name")"
+  wd click "$pk" 1011 >/dev/null   # classic
+  wd settext "$pk" 1003 "$(hexof pw)" >/dev/null; wd settext "$pk" 1004 "$(hexof pw)" >/dev/null
+  wd click "$pk" 1 >/dev/null
   wd box 60000 >/dev/null
   exe="$c/in/${name%.*}.exe"
   wait_file "$exe"
   [ "$("$L" info --json "$exe" | json_field form)" = classic ] || fail "the classic choice was not used"
   "$L" unpack --password-file "$c/pw.txt" -o "$work/browsed" --force "$exe" 2>/dev/null || fail "cannot decode $exe"
   cmp -s "$c/in/$name" "$work/browsed" || fail "browsed file: other contents"
-  wd click "$dlg" 2 >/dev/null
-  wd gone "$dlg" 20000 || fail "the packer window did not close"
+  wd click "$pk" 2 >/dev/null
+  wd gone "$pk" 20000 || fail "the packer window did not close"
   wait "$packer_pid"
   ;;
 packer_cancel)  # Close before packing and Cancel while packing leave nothing behind
@@ -215,16 +219,16 @@ packer_cancel)  # Close before packing and Cancel while packing leave nothing be
   title='lumisafe: pack a file'
   wine 'C:\bin\lumisafe-pack.exe' 'C:\in\big.bin' &
   packer_pid=$!
-  dlg=$(wd dialog "$(hexof "$title")" 20000)
-  [ "$dlg" != timeout ] || fail "no packer window"
-  wd settext "$dlg" 1003 "$(hexof pw)" >/dev/null; wd settext "$dlg" 1004 "$(hexof pw)" >/dev/null
-  wd click "$dlg" 1 >/dev/null
+  pk=$(wd dialog "$(hexof "$title")" 20000)
+  [ "$pk" != timeout ] || fail "no packer window"
+  wd settext "$pk" 1003 "$(hexof pw)" >/dev/null; wd settext "$pk" 1004 "$(hexof pw)" >/dev/null
+  wd click "$pk" 1 >/dev/null
   sleep 1
-  wd click "$dlg" 2 >/dev/null      # Cancel, while it works
-  wait_text "$dlg" 1015 "$(hexof 'Cancelled. No file was written.')"
-  [ "$(wd text "$dlg" 2)" = "$(hexof Close)" ] || fail "the button did not turn back into Close"
-  wd click "$dlg" 2 >/dev/null      # Close
-  wd gone "$dlg" 20000 || fail "the packer window did not close"
+  wd click "$pk" 2 >/dev/null      # Cancel, while it works
+  wait_text "$pk" 1015 "$(hexof 'Cancelled. No file was written.')"
+  [ "$(wd text "$pk" 2)" = "$(hexof Close)" ] || fail "the button did not turn back into Close"
+  wd click "$pk" 2 >/dev/null      # Close
+  wd gone "$pk" 20000 || fail "the packer window did not close"
   wait "$packer_pid"
   left=$(ls -a "$c/in" | grep -v '^\.\.\?$' | grep -v '^big.bin$')
   [ -z "$left" ] || fail "left behind: $left"
