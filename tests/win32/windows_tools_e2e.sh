@@ -59,6 +59,7 @@ case "$case_name" in
 tool_roundtrip)  # Windows packs, Linux decodes; Linux packs, Windows decodes; both say the same
   mkdir -p "$c/in" "$c/out"; rm -f "$c/out/"*
   seq 1 20000 > "$c/in/report.txt"; touch -d '2003-04-05 06:07:08.1234567' "$c/in/report.txt"
+  chmod 444 "$c/in/report.txt"   # Wine shows it as read-only
   for form in sealed classic; do
     if [ "$form" = classic ]; then flag=--classic; else flag='--iterations 1000'; fi
     win pack 'C:\in\report.txt' -o "C:\\out\\$form.exe" --password-file 'C:\pw.txt' $flag
@@ -81,6 +82,10 @@ tool_roundtrip)  # Windows packs, Linux decodes; Linux packs, Windows decodes; b
   [ "$rc" = 0 ] || fail "unpack exit $rc: $(cat "$work/stderr")"
   cmp -s "$c/in/report.txt" "$c/out/w.txt" || fail "lumisafe.exe decoded other contents"
   same_time "$c/in/report.txt" "$c/out/w.txt"
+  [ "$(stat -c %A "$c/out/w.txt" | cut -c3)" = - ] || fail "the read-only attribute was not applied"
+  [ "$(wine "$W" info --json 'C:\out\sealed.exe' >/dev/null; "$L" unpack --json --password-file "$c/pw.txt" -o "$work/ro" --force \
+      "$c/out/sealed.exe" | python3 -c 'import json,sys; print(json.load(sys.stdin)["attributeNames"])')" = "['readOnly', 'archive']" ] \
+    || fail "lumisafe.exe did not store the read-only attribute"
   native=$("$L" unpack --json --password-file "$c/pw.txt" -o "$work/n.txt" --force "$c/out/linux.exe")
   strip='import json,sys; j=json.loads(sys.stdin.read()); j.pop("output"); print(json.dumps(j))'
   [ "$(echo "$out" | python3 -c "$strip")" = "$(echo "$native" | python3 -c "$strip")" ] \
@@ -106,6 +111,27 @@ tool_stub)  # the stub decodes what lumisafe.exe packs, and knows the computer i
   wd save "$(hexof '"notes.txt" Decode')" "$(hexof 'C:\out\notes.txt')" 20000 >/dev/null
   wait_file "$c/out/notes.txt"; wait "$sfx_pid"
   cmp -s "$c/in/notes.txt" "$c/out/notes.txt" || fail "the stub decoded other contents"
+  ;;
+tool_console)  # the password typed on the console: asked, not echoed; a wrong one exits 2
+  mkdir -p "$c/in"; rm -f "$c/in/"*
+  seq 1 3000 > "$c/in/c.txt"
+  win pack 'C:\in\c.txt' -o 'C:\in\c.exe' --password-file 'C:\pw.txt' --iterations 1000
+  [ "$rc" = 0 ] || fail "pack exit $rc"
+  # script(1) gives Wine a terminal, so the program has a real console.
+  console() { # PASSWORD: verify --password with it typed; the screen, without escapes and CRs
+    (sleep 3; printf '%s\r' "$1"; sleep 5) | timeout 60 script -qc "wine '$W' verify --password 'C:\in\c.exe'; echo RC=\$?" /dev/null \
+      | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d '\r'
+  }
+  screen=$(console sesame-pw)
+  [[ "$screen" == *"Password:"* ]] || fail "no prompt: $screen"
+  [[ "$screen" != *sesame* ]] || fail "the password was echoed: $screen"
+  [[ "$screen" == *"RC=2"* ]] || fail "a wrong password did not exit 2: $screen"
+  screen=$(console pw)
+  [[ "$screen" == *"RC=0"* ]] || fail "the right password did not open it: $screen"
+  # Without a console (standard input from nowhere) it says so instead of waiting.
+  win verify --password 'C:\in\c.exe' </dev/null
+  [ "$rc" = 1 ] || fail "without a console: exit $rc"
+  grep -q 'no terminal to ask the password on' "$work/stderr" || fail "without a console: $(cat "$work/stderr")"
   ;;
 tool_names)  # Japanese and accented names in a non-ASCII folder, through the wide-character API
   if [ "$lang" = ja ]; then
