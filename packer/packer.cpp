@@ -14,6 +14,7 @@
 #include "packer_ids.h"
 #include "packer_texts.h"
 #include "sfx.h"
+#include "wide_text.h"
 
 namespace {
 
@@ -46,20 +47,12 @@ std::wstring startInput;           // a file dropped on the program's icon
 
 std::wstring Wide(const std::string& utf8)
 {
-    if (utf8.empty()) return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
-    return out;
+    return WideFromUtf8(utf8);
 }
 
 std::string Utf8(const std::wstring& text)
 {
-    if (text.empty()) return std::string();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
+    return Utf8FromWide(text.data(), text.size());
 }
 
 void Wipe(std::wstring* s)

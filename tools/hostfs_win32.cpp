@@ -10,25 +10,18 @@
 
 #include "record.h"
 #include "tool_ids.h"
+#include "wide_text.h"
 
 namespace {
 
 std::wstring Wide(const std::string& utf8)
 {
-    if (utf8.empty()) return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
-    return out;
+    return WideFromUtf8(utf8);
 }
 
 std::string Utf8(const wchar_t* text, size_t length)
 {
-    if (length == 0) return std::string();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &out[0], n, nullptr, nullptr);
-    return out;
+    return Utf8FromWide(text, length);
 }
 
 // A name for the file API. Past MAX_PATH a name only works in the \\?\ form,
