@@ -154,18 +154,26 @@ std::wstring Filter(int text, const wchar_t* pattern)
     return f;
 }
 
-void BrowseInput()
+// The common part of both file dialogs: the name buffer, the filter, the title.
+OPENFILENAMEW FileDialog(std::wstring* name, const std::wstring& filter, int title)
 {
-    std::wstring name(32768, L'\0');
-    const std::wstring filter = Filter(kTextAllFiles, L"*.*") + L'\0';
     OPENFILENAMEW ofn = {};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = dialog;
     ofn.lpstrFilter = filter.c_str();
-    ofn.lpstrFile = &name[0];
-    ofn.nMaxFile = static_cast<DWORD>(name.size());
-    ofn.lpstrTitle = PackerTextOf(kTextOpenTitle);
-    ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    ofn.lpstrFile = &(*name)[0];
+    ofn.nMaxFile = static_cast<DWORD>(name->size());
+    ofn.lpstrTitle = PackerTextOf(title);
+    ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    return ofn;
+}
+
+void BrowseInput()
+{
+    std::wstring name(32768, L'\0');
+    const std::wstring filter = Filter(kTextAllFiles, L"*.*") + L'\0';
+    OPENFILENAMEW ofn = FileDialog(&name, filter, kTextOpenTitle);
+    ofn.Flags |= OFN_FILEMUSTEXIST;
     if (GetOpenFileNameW(&ofn)) SetInput(name.c_str());
 }
 
@@ -175,15 +183,9 @@ void BrowseOutput()
     const std::wstring current = ItemText(IDC_OUTPUT);
     if (current.size() < name.size()) current.copy(&name[0], current.size());
     const std::wstring filter = Filter(kTextPrograms, L"*.exe") + Filter(kTextAllFiles, L"*.*") + L'\0';
-    OPENFILENAMEW ofn = {};
-    ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = dialog;
-    ofn.lpstrFilter = filter.c_str();
-    ofn.lpstrFile = &name[0];
-    ofn.nMaxFile = static_cast<DWORD>(name.size());
+    OPENFILENAMEW ofn = FileDialog(&name, filter, kTextSaveTitle);
     ofn.lpstrDefExt = L"exe";
-    ofn.lpstrTitle = PackerTextOf(kTextSaveTitle);
-    ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST;
+    ofn.Flags |= OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
     if (!GetSaveFileNameW(&ofn)) return;
     const std::wstring chosen = name.c_str();
     SetItemText(IDC_OUTPUT, chosen);

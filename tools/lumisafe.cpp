@@ -48,15 +48,14 @@ void Warn(const std::string& message)
 
 // --- options ----------------------------------------------------------------
 
+// The command line: what every command shares, and for pack the request
+// itself, which its options fill in directly.
 struct Options {
-    std::string command, input, output, stub, caption, passwordFile, selfDelete = "off";
+    std::string command, input, output, passwordFile, selfDelete = "off";
     std::string serialText, codepageText;
-    bool haveCaption = false, openAfter = false, savePassword = false, showEncoder = false;
-    bool store = false, lookahead = false, force = false, json = false, haveSerial = false;
-    bool classic = false, askPassword = false;
-    uint32_t serial = 0;
-    uint32_t iterations = kSealedDefaultIterations;
+    bool force = false, json = false, askPassword = false;
     int codepage = kCodepageAuto;
+    PackRequest pack;
 };
 
 // --- progress ---------------------------------------------------------------
@@ -589,24 +588,12 @@ int RunUnpack(const Options& o)
 
 PackRequest MakePackRequest(const Options& o)
 {
-    PackRequest r;
+    PackRequest r = o.pack;
     r.input = o.input;
     r.output = o.output;
-    r.stubPath = o.stub;
-    r.caption = o.caption;
-    r.haveCaption = o.haveCaption;
-    r.openAfter = o.openAfter;
-    r.savePassword = o.savePassword;
-    r.showEncoder = o.showEncoder;
-    r.selfDeleteMode = o.selfDelete == "always" ? 0 : o.selfDelete == "on" ? 1 : 2;
-    r.store = o.store;
-    r.lookahead = o.lookahead;
-    r.classic = o.classic;
     r.force = o.force;
-    r.iterations = o.iterations;
-    r.haveSerial = o.haveSerial;
-    r.serial = o.serial;
     r.codepage = o.codepage;
+    r.selfDeleteMode = o.selfDelete == "always" ? 0 : o.selfDelete == "on" ? 1 : 2;
     return r;
 }
 
@@ -638,7 +625,7 @@ int RunPack(const Options& o)
     if (!typed.empty()) SecureWipe(&typed[0], typed.size());
     if (rc != kExitOk) return Fail(rc, error);
     (void)std::fprintf(stderr, "%s: %s (%s, %s, %s of contents)\n", result.outputPath.c_str(),
-                       Plural(result.fileLength, "byte", "bytes").c_str(), o.classic ? "classic" : "sealed",
+                       Plural(result.fileLength, "byte", "bytes").c_str(), o.pack.classic ? "classic" : "sealed",
                        result.stored ? "stored" : "compressed", Plural(result.contentLength, "byte", "bytes").c_str());
     return kExitOk;
 }
@@ -683,20 +670,20 @@ void BuildCommandLine(CLI::App* app, Options* o)
     CLI::App* pack = app->add_subcommand("pack", "pack a file into a self-decoding file (sealed by default)");
     pack->add_option("input", o->input, "the file to pack")->required();
     pack->add_option("-o,--output", o->output, "the self-decoding file, or a folder for it (default: the input's stem + .exe)");
-    pack->add_option("--stub", o->stub, "the decoder stub (default: lumisafe-stub.exe beside the tool, or the build's)");
-    pack->add_option("--caption", o->caption, "the password dialog's title (default: \"NAME\" Decode; 206 bytes at most)");
-    pack->add_flag("--open-after", o->openAfter, "open the file with its program after decoding");
+    pack->add_option("--stub", o->pack.stubPath, "the decoder stub (default: lumisafe-stub.exe beside the tool, or the build's)");
+    pack->add_option("--caption", o->pack.caption, "the password dialog's title (default: \"NAME\" Decode; 206 bytes at most)");
+    pack->add_flag("--open-after", o->pack.openAfter, "open the file with its program after decoding");
     pack->add_option("--self-delete", o->selfDelete, "delete the self-decoding file after decoding: always, on (the user may untick it) or off")
         ->check(CLI::IsMember({"always", "on", "off"}));
-    pack->add_flag("--save-password", o->savePassword, "offer to remember the password on the decoding machine");
-    pack->add_flag("--show-encoder", o->showEncoder, "show which machine encoded the file before saving it");
-    CLI::Option* store = pack->add_flag("--store", o->store, "do not compress");
-    CLI::Option* lookahead = pack->add_flag("--lookahead", o->lookahead, "look one byte ahead before each match (smaller prose, slower)");
+    pack->add_flag("--save-password", o->pack.savePassword, "offer to remember the password on the decoding machine");
+    pack->add_flag("--show-encoder", o->pack.showEncoder, "show which machine encoded the file before saving it");
+    CLI::Option* store = pack->add_flag("--store", o->pack.store, "do not compress");
+    CLI::Option* lookahead = pack->add_flag("--lookahead", o->pack.lookahead, "look one byte ahead before each match (smaller prose, slower)");
     store->excludes(lookahead);
     pack->add_option("--serial", o->serialText, "the encoder serial, 8 hex digits (default: this machine's)")
         ->check(CLI::Validator(CheckSerial, "HEX"));
-    CLI::Option* classic = pack->add_flag("--classic", o->classic, "make the older classic form: obfuscation only");
-    CLI::Option* iterations = pack->add_option("--iterations", o->iterations, "key-derivation rounds of a sealed file (default 1000000)")
+    CLI::Option* classic = pack->add_flag("--classic", o->pack.classic, "make the older classic form: obfuscation only");
+    CLI::Option* iterations = pack->add_option("--iterations", o->pack.iterations, "key-derivation rounds of a sealed file (default 1000000)")
         ->check(CLI::Range(kMinIterations, uint32_t{kSealedMaxIterations}));
     classic->excludes(iterations);
     pack->add_flag("--force", o->force, "replace an existing output");
@@ -753,10 +740,10 @@ int Main(const std::vector<std::string>& arguments)
     }
     o.command = app.get_subcommands().front()->get_name();
     if (!o.serialText.empty()) {
-        o.serial = static_cast<uint32_t>(std::stoul(o.serialText, nullptr, 16));
-        o.haveSerial = true;
+        o.pack.serial = static_cast<uint32_t>(std::stoul(o.serialText, nullptr, 16));
+        o.pack.haveSerial = true;
     }
-    o.haveCaption = app.get_subcommand("pack")->count("--caption") > 0;
+    o.pack.haveCaption = app.get_subcommand("pack")->count("--caption") > 0;
     if (!o.codepageText.empty()) o.codepage = o.codepageText == "932" ? kCodepage932 : kCodepage1252;
     if (o.command == "pack") return RunPack(o);
     if (o.command == "unpack") return RunUnpack(o);

@@ -53,6 +53,19 @@ win_bat() {
 ahex() {
   if [ "$lang" = ja ]; then hexof "$1"; else printf '%s' "$1" | iconv -f UTF-8 -t CP1252 | od -An -tx1 -v | tr -d ' \n' | tr a-f A-F; fi
 }
+# The stub opens WINEXE with PASSWORD, says the file was made on this
+# computer, and saves WINOUT (UNIXOUT here), which must equal ORIGINAL.
+stub_decodes() { # WINEXE CAPTION PASSWORD WINOUT UNIXOUT ORIGINAL
+  start_dialog "$1" "$2"
+  type_and_ok "$3"
+  info_text
+  local word='this computer'; [ "$lang" = ja ] && word='このコンピューター'
+  [[ "$info_hex" == *"$(hexof "$word")"* ]] || fail "the encoder information does not say '$word': $info_hex"
+  wd command "$info" 1 >/dev/null
+  wd save "$(hexof "$2")" "$(hexof "$4")" 20000 >/dev/null
+  wait_file "$5"; wait "$sfx_pid"
+  cmp -s "$6" "$5" || fail "the stub decoded other contents"
+}
 json_field() { python3 -c 'import json,sys; print(json.loads(sys.stdin.read())[sys.argv[1]])' "$1"; }
 
 case "$case_name" in
@@ -102,15 +115,7 @@ tool_stub)  # the stub decodes what lumisafe.exe packs, and knows the computer i
   seq 1 5000 > "$c/in/notes.txt"
   win pack 'C:\in\notes.txt' -o 'C:\in\notes.exe' --password-file 'C:\pw.txt' --iterations 1000 --show-encoder --force
   [ "$rc" = 0 ] || fail "pack exit $rc: $(cat "$work/stderr")"
-  start_dialog 'C:\in\notes.exe' '"notes.txt" Decode'
-  type_and_ok pw
-  info_text
-  if [ "$lang" = ja ]; then word='このコンピューター'; else word='this computer'; fi
-  [[ "$info_hex" == *"$(hexof "$word")"* ]] || fail "the encoder information does not say '$word': $info_hex"
-  wd command "$info" 1 >/dev/null
-  wd save "$(hexof '"notes.txt" Decode')" "$(hexof 'C:\out\notes.txt')" 20000 >/dev/null
-  wait_file "$c/out/notes.txt"; wait "$sfx_pid"
-  cmp -s "$c/in/notes.txt" "$c/out/notes.txt" || fail "the stub decoded other contents"
+  stub_decodes 'C:\in\notes.exe' '"notes.txt" Decode' pw 'C:\out\notes.txt' "$c/out/notes.txt" "$c/in/notes.txt"
   ;;
 tool_console)  # the password typed on the console: asked, not echoed; a wrong one exits 2
   mkdir -p "$c/in"; rm -f "$c/in/"*
@@ -206,18 +211,9 @@ packer)  # the packer window: the file as its argument, the passwords twice, the
   got=$(wd box 60000)
   [[ "${got#* }" == *"$(hexof 'C:\in\report.exe')"* ]] || fail "no result naming the file: $got"
   wait_file "$c/in/report.exe"
-  printf 'secret1' > "$work/pw1"
   [ "$("$L" info --json "$c/in/report.exe" | json_field form)" = sealed ] || fail "not sealed by default"
   [ "$("$L" info --json "$c/in/report.exe" | json_field showEncoderInfo)" = 1 ] || fail "the option was not stored"
-  start_dialog 'C:\in\report.exe' '"report.txt" Decode'
-  type_and_ok secret1
-  info_text
-  if [ "$lang" = ja ]; then word='このコンピューター'; else word='this computer'; fi
-  [[ "$info_hex" == *"$(hexof "$word")"* ]] || fail "the encoder information does not say '$word'"
-  wd command "$info" 1 >/dev/null
-  wd save "$(hexof '"report.txt" Decode')" "$(hexof 'C:\in\decoded.txt')" 20000 >/dev/null
-  wait_file "$c/in/decoded.txt"; wait "$sfx_pid"
-  cmp -s "$c/in/report.txt" "$c/in/decoded.txt" || fail "the stub decoded other contents"
+  stub_decodes 'C:\in\report.exe' '"report.txt" Decode' secret1 'C:\in\decoded.txt' "$c/in/decoded.txt" "$c/in/report.txt"
 
   # Browse: a Japanese name chosen in the open dialog, packed in the classic form.
   if [ "$lang" = ja ]; then name='日本語.txt'; opentitle='暗号化するファイルの選択'
