@@ -19,6 +19,7 @@
 //   wdrive cleanup EXE_HEX ARG_HEX  start EXE as a cleanup stage: a real, inheritable
 //                             handle to this process, then ARG; this process ends at once
 //   wdrive short PATH_HEX     print the short (8.3) spelling of a path as hex
+//   wdrive drop HWND PATH_HEX drop a file on a window, as Explorer does (WM_DROPFILES)
 #include <windows.h>
 #include <shellapi.h>
 
@@ -303,6 +304,26 @@ int main(int argc, char** argv)
         const DWORD n = GetShortPathNameA(Unhex(argv[2]).c_str(), out, MAX_PATH);
         if (n == 0 || n >= MAX_PATH) return 1;
         std::printf("%s\n", Hex(out).c_str());
+        return 0;
+    }
+    if (cmd == "drop" && argc >= 4) {
+        // The drop block must be made in the window's own process: a message
+        // hook from drop_hook.dll (beside this program) makes it there.
+        HWND w = reinterpret_cast<HWND>(static_cast<INT_PTR>(std::strtoll(argv[2], nullptr, 0)));
+        char dll[MAX_PATH];
+        const DWORD n = GetModuleFileNameA(nullptr, dll, MAX_PATH);
+        char* slash = std::strrchr(dll, '\\');
+        if (n == 0 || !slash) return 1;
+        lstrcpyA(slash + 1, "drop_hook.dll");
+        HMODULE module = LoadLibraryA(dll);
+        HOOKPROC proc = module ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module, "DropHookProc"))) : nullptr;
+        HHOOK hook = proc ? SetWindowsHookExA(WH_GETMESSAGE, proc, module, GetWindowThreadProcessId(w, nullptr)) : nullptr;
+        const ATOM atom = GlobalAddAtomA(Unhex(argv[3]).c_str());
+        if (!hook || !atom) return 1;
+        PostMessageA(w, RegisterWindowMessageA("lumisafe-test-drop"), 0, atom);
+        Sleep(1500);
+        UnhookWindowsHookEx(hook);
+        GlobalDeleteAtom(atom);
         return 0;
     }
     if (cmd == "hold" && argc >= 4) {

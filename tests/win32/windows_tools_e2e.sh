@@ -190,7 +190,7 @@ tool_exit_codes)  # the README's table: lumisafe.exe exits as the Linux tool doe
 7|verify --password-file PWpw.txt FILEnewer.exe
 EOF
   ;;
-packer)  # the packer window: the file as its argument, the passwords twice, then the stub decodes
+packer)  # the packer window: the file as its argument, the passwords twice, the stub decodes; Browse; drop
   mkdir -p "$c/in"; rm -f "$c/in/"*
   seq 1 8000 > "$c/in/report.txt"
   if [ "$lang" = ja ]; then title='lumisafe: ファイルの暗号化'; differ='2 つのパスワードが一致しません。もう一度入力してください。'
@@ -231,6 +231,20 @@ packer)  # the packer window: the file as its argument, the passwords twice, the
   [ "$("$L" info --json "$exe" | json_field form)" = classic ] || fail "the classic choice was not used"
   "$L" unpack --password-file "$c/pw.txt" -o "$work/browsed" --force "$exe" 2>/dev/null || fail "cannot decode $exe"
   cmp -s "$c/in/$name" "$work/browsed" || fail "browsed file: other contents"
+
+  # Dropped on the window: the caption and the output follow the new file;
+  # a folder is refused with a word.
+  seq 1 50 > "$c/in/dropped.txt"
+  wd drop "$pk" "$(ahex 'C:\in\dropped.txt')" >/dev/null
+  wait_text "$pk" 1001 "$(ahex 'C:\in\dropped.txt')"
+  [ "$(wd text "$pk" 1005)" = "$(ahex '"dropped.txt" Decode')" ] || fail "the caption did not follow the dropped file"
+  [ "$(wd text "$pk" 1012)" = "$(ahex 'C:\in\dropped.exe')" ] || fail "the output did not follow the dropped file"
+  if [ "$lang" = ja ]; then notafile='暗号化できるファイルではありません (フォルダですか?)。'
+  else notafile='This is not a file that can be packed (a folder?).'; fi
+  wd drop "$pk" "$(ahex 'C:\in')" >/dev/null
+  expect_box "$(ahex "$notafile")"
+  [ "$(wd text "$pk" 1001)" = "$(ahex 'C:\in\dropped.txt')" ] || fail "a dropped folder replaced the file"
+
   wd click "$pk" 2 >/dev/null
   wd gone "$pk" 20000 || fail "the packer window did not close"
   wait "$packer_pid"
