@@ -70,7 +70,7 @@ json_field() { python3 -c 'import json,sys; print(json.loads(sys.stdin.read())[s
 
 case "$case_name" in
 tool_roundtrip)  # Windows packs, Linux decodes; Linux packs, Windows decodes; both say the same
-  mkdir -p "$c/in" "$c/out"; rm -f "$c/out/"*
+  rm -rf "$c/out"; mkdir -p "$c/in" "$c/out"
   seq 1 20000 > "$c/in/report.txt"; touch -d '2003-04-05 06:07:08.1234567' "$c/in/report.txt"
   chmod 444 "$c/in/report.txt"   # Wine shows it as read-only
   for form in sealed classic; do
@@ -109,6 +109,16 @@ tool_roundtrip)  # Windows packs, Linux decodes; Linux packs, Windows decodes; b
   [ "$rc" = 6 ] || fail "an existing output was not refused (exit $rc)"
   win unpack --force --password-file 'C:\pw.txt' -o 'C:\out\w.txt' 'C:\out\linux.exe'
   [ "$rc" = 0 ] || fail "--force did not replace the output (exit $rc)"
+  # A path past MAX_PATH (260 characters), both ways.
+  deep="$c/out"; wdeep='C:\out'
+  for i in 1 2 3 4 5; do deep+="/a-folder-with-a-long-name-$i-xxxxxxxxxxxxxxxxxxxxxxxxxx"; wdeep+="\\${deep##*/}"; done
+  mkdir -p "$deep"; cp "$c/in/report.txt" "$deep/report.txt"
+  [ ${#wdeep} -gt 260 ] || fail "the deep path is only ${#wdeep} characters"
+  win pack "$wdeep\\report.txt" -o "$wdeep\\deep.exe" --password-file 'C:\pw.txt' --iterations 1000
+  [ "$rc" = 0 ] || fail "pack in a deep folder: exit $rc: $(cat "$work/stderr")"
+  win unpack --password-file 'C:\pw.txt' -o "$wdeep\\back.txt" "$wdeep\\deep.exe"
+  [ "$rc" = 0 ] || fail "unpack in a deep folder: exit $rc: $(cat "$work/stderr")"
+  cmp -s "$deep/report.txt" "$deep/back.txt" || fail "deep folder: other contents"
   ;;
 tool_stub)  # the stub decodes what lumisafe.exe packs, and knows the computer it was packed on
   mkdir -p "$c/in" "$c/out"; rm -f "$c/out/"*
