@@ -262,7 +262,8 @@ packer)  # the packer window: the file as its argument, the passwords twice, the
 packer_cancel)  # Close before packing and Cancel while packing leave nothing behind
   mkdir -p "$c/in"; rm -rf "$c/in/"* "$c/in/".lumisafe-*
   head -c $((160 << 20)) /dev/urandom > "$c/in/big.bin"
-  title='lumisafe: pack a file'
+  if [ "$lang" = ja ]; then title='lumisafe: ファイルの暗号化'; cancelled='中止しました。ファイルは作成されていません。'; close='閉じる'
+  else title='lumisafe: pack a file'; cancelled='Cancelled. No file was written.'; close=Close; fi
   wine 'C:\bin\lumisafe-pack.exe' 'C:\in\big.bin' &
   packer_pid=$!
   pk=$(wd dialog "$(hexof "$title")" 20000)
@@ -271,8 +272,8 @@ packer_cancel)  # Close before packing and Cancel while packing leave nothing be
   wd click "$pk" 1 >/dev/null
   sleep 1
   wd click "$pk" 2 >/dev/null      # Cancel, while it works
-  wait_text "$pk" 1015 "$(hexof 'Cancelled. No file was written.')"
-  [ "$(wd text "$pk" 2)" = "$(hexof Close)" ] || fail "the button did not turn back into Close"
+  wait_text "$pk" 1015 "$(hexof "$cancelled")"
+  [ "$(wd text "$pk" 2)" = "$(hexof "$close")" ] || fail "the button did not turn back into $close"
   wd click "$pk" 2 >/dev/null      # Close
   wd gone "$pk" 20000 || fail "the packer window did not close"
   wait "$packer_pid"
