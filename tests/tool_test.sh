@@ -227,6 +227,21 @@ ROWS
   expect_rc 0 "$L" unpack t.exe -o out --password-file pw --force
   cmp -s s.txt out/s.txt || fail "--force on a changed stub"
   ;;
+terminal)  # the password on a terminal: asked without echo, and Ctrl-C there gives the echo back
+  command -v script >/dev/null || fail "script(1) is missing (util-linux)"
+  printf 'one' > a.txt
+  expect_rc 0 "$L" pack a.txt --stub stub.bin --password-file pw -o a.exe --iterations 1000
+  on_terminal() { # KEYS COMMAND: COMMAND on a new terminal, KEYS typed a second after it starts
+    (sleep 1; printf "$1"; sleep 2) | script -qc "trap ':' INT; $2; echo rc=\$?; stty -a | grep -o -- ' -\\?echo '" /dev/null | tr -d '\r'
+  }
+  screen=$(on_terminal 'secret\r' "'$L' verify --password a.exe")
+  [[ "$screen" == *"Password:"* ]] || fail "no prompt: $screen"
+  [[ "$screen" != *secret* ]] || fail "the password was echoed: $screen"
+  [[ "$screen" == *"rc=0"* ]] || fail "the typed password did not open it: $screen"
+  screen=$(on_terminal '\003' "'$L' verify --password a.exe")
+  [[ "$screen" == *"rc=130"* ]] || fail "Ctrl-C did not end it: $screen"
+  [[ "$screen" == *" echo "* && "$screen" != *"-echo"* ]] || fail "the terminal was left without echo: $screen"
+  ;;
 cli)   # the command line as a user of gzip or xz expects it
   printf 'one' > a.txt
   expect_rc 0 "$L" --version;            grep -q '^lumisafe [0-9]' out.txt || fail "--version: $(cat out.txt)"

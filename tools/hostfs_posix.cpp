@@ -45,8 +45,14 @@ struct timespec FromFiletime(uint64_t ft)
 volatile sig_atomic_t haveTemp = 0;
 char tempPath[4096];
 
+// The terminal whose echo is off while a password is typed: an interrupt
+// there must give the echo back, or the shell is left typing blind.
+volatile sig_atomic_t quietTerminal = -1;
+struct termios terminalBefore;
+
 void OnSignal(int sig)
 {
+    if (quietTerminal >= 0) tcsetattr(quietTerminal, TCSAFLUSH, &terminalBefore);
     if (haveTemp) unlink(tempPath);
     (void)signal(sig, SIG_DFL);
     (void)raise(sig);
@@ -258,9 +264,12 @@ int ReadSecret(const char* prompt, std::string* out)
 {
     const int fd = open("/dev/tty", O_RDWR | O_NOCTTY);
     if (fd < 0) return kSecretNoTerminal;
+    WatchSignals();
     struct termios old;
     const bool isTty = tcgetattr(fd, &old) == 0;
     if (isTty) {
+        terminalBefore = old;
+        quietTerminal = fd;
         struct termios quiet = old;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         tcsetattr(fd, TCSAFLUSH, &quiet);
@@ -276,7 +285,10 @@ int ReadSecret(const char* prompt, std::string* out)
         }
         out->push_back(c);
     }
-    if (isTty) tcsetattr(fd, TCSAFLUSH, &old);
+    if (isTty) {
+        tcsetattr(fd, TCSAFLUSH, &old);
+        quietTerminal = -1;
+    }
     if (write(fd, "\n", 1) < 0) { /* as above */ }
     close(fd);
     if (!out->empty() && out->back() == '\r') out->pop_back();

@@ -77,8 +77,14 @@ HANDLE Handle(const PendingFile* f)
 wchar_t pendingTemp[32768];
 volatile LONG havePendingTemp;
 
+// The console input whose echo is off while a password is typed: Ctrl-C
+// there must give the echo back, or the console is left typing blind.
+HANDLE quietConsole;
+DWORD consoleModeBefore;
+
 BOOL WINAPI OnConsoleEvent(DWORD)
 {
+    if (quietConsole) SetConsoleMode(quietConsole, consoleModeBefore);
     if (InterlockedExchange(&havePendingTemp, 0)) DeleteFileW(pendingTemp);
     return FALSE; // and the default handling ends the process
 }
@@ -388,6 +394,8 @@ int ReadSecret(const char* prompt, std::string* out)
     const std::wstring wprompt = Wide(prompt);
     DWORD written;
     if (con != INVALID_HANDLE_VALUE) WriteConsoleW(con, wprompt.c_str(), static_cast<DWORD>(wprompt.size()), &written, nullptr);
+    consoleModeBefore = mode;
+    quietConsole = in;
     SetConsoleMode(in, (mode | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
     std::wstring typed;
     wchar_t buf[256];
@@ -406,6 +414,7 @@ int ReadSecret(const char* prompt, std::string* out)
     }
     SecureZeroMemory(buf, sizeof buf);
     SetConsoleMode(in, mode);
+    quietConsole = nullptr;
     if (con != INVALID_HANDLE_VALUE) {
         WriteConsoleW(con, L"\r\n", 2, &written, nullptr);
         CloseHandle(con);
