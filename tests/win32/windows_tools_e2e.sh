@@ -280,6 +280,38 @@ packer_cancel)  # Close before packing and Cancel while packing leave nothing be
   left=$(ls -a "$c/in" | grep -v '^\.\.\?$' | grep -v '^big.bin$')
   [ -z "$left" ] || fail "left behind: $left"
   ;;
+planted_dll)  # DLLs planted beside the programs, preferred by Wine's settings, are not loaded
+  # bcrypt.dll is loaded when a file is sealed, propsys.dll by the shell when
+  # a file dialog opens: both at run time, where the search restriction acts.
+  mkdir -p "$c/in"; seq 1 100 > "$c/in/p.txt"
+  for dll in bcrypt propsys; do cp "$(dirname "$WDRIVE")/version.dll" "$c/bin/$dll.dll"; done
+  cp "$WDRIVE" "$c/bin/wdrive.exe"
+  export WINEDLLOVERRIDES="mscoree,mshtml=;bcrypt,propsys=n,b"
+  rm -f "$c/planted.txt"
+  wine 'C:\bin\wdrive.exe' load bcrypt.dll >/dev/null
+  [ -f "$c/planted.txt" ] || fail "control: a program without the restriction does not load the planted DLL either"
+  rm -f "$c/planted.txt"
+  win pack 'C:\in\p.txt' -o 'C:\in\p.exe' --password-file 'C:\pw.txt' --iterations 1000 --force
+  [ "$rc" = 0 ] || fail "pack exit $rc: $(cat "$work/stderr")"
+  [ ! -f "$c/planted.txt" ] || fail "lumisafe.exe loaded the planted DLL"
+  if [ "$lang" = ja ]; then title='lumisafe: ファイルの暗号化'; opentitle='暗号化するファイルの選択'; savetitle='自己復号ファイルの保存先'
+  else title='lumisafe: pack a file'; opentitle='Choose the file to pack'; savetitle='Save the self-decoding file as'; fi
+  wine 'C:\bin\lumisafe-pack.exe' &
+  packer_pid=$!
+  pk=$(wd dialog "$(hexof "$title")" 20000)
+  [ "$pk" != timeout ] || fail "no packer window"
+  wd click "$pk" 1002 >/dev/null
+  [ "$(wd save "$(ahex "$opentitle")" cancel 20000)" = cancelled ] || fail "no open dialog"
+  sleep 1
+  wd click "$pk" 1013 >/dev/null
+  [ "$(wd save "$(ahex "$savetitle")" cancel 20000)" = cancelled ] || fail "no save dialog"
+  sleep 1
+  wd click "$pk" 2 >/dev/null
+  wd gone "$pk" 20000 || fail "the packer window did not close"
+  wait "$packer_pid"
+  rm -f "$c/bin/"*.dll
+  [ ! -f "$c/planted.txt" ] || fail "lumisafe-pack.exe loaded the planted DLL"
+  ;;
 *) fail "unknown case $case_name" ;;
 esac
 echo "ok ($case_name/$lang)"
