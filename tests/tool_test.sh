@@ -245,6 +245,7 @@ terminal)  # the password on a terminal: asked without echo, and Ctrl-C there gi
 cli)   # the command line as a user of gzip or xz expects it
   printf 'one' > a.txt
   expect_rc 0 "$L" --version;            grep -q '^lumisafe [0-9]' out.txt || fail "--version: $(cat out.txt)"
+  expect_rc 1 "$L";                      grep -q '^Usage: lumisafe' out.txt || fail "no command: $(cat out.txt)"
   # arguments | exit | a word the one-line error must hold
   while IFS='|' read -r args want word; do
     eval "set -- $args"

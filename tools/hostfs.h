@@ -60,6 +60,9 @@ void PendingAbandon(PendingFile* f);
 enum SecretResult { kSecretRead, kSecretNoTerminal, kSecretEnd };
 int ReadSecret(const char* prompt, std::string* out);
 bool StderrIsTerminal();
+// True when the program's console window closes as the program ends: a
+// console program started from Explorer, whose messages would flash past.
+bool ConsoleClosesWithProgram();
 
 // The number the decoder compares with the encoder serial: the volume serial
 // of the Windows drive, or elsewhere a stable 32-bit number for this machine.

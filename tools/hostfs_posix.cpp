@@ -300,6 +300,11 @@ bool StderrIsTerminal()
     return isatty(2) != 0;
 }
 
+bool ConsoleClosesWithProgram()
+{
+    return false; // a terminal outlives the programs run in it
+}
+
 uint32_t MachineSerial()
 {
     std::string id;

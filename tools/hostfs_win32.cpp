@@ -431,6 +431,13 @@ bool StderrIsTerminal()
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+bool ConsoleClosesWithProgram()
+{
+    // A console of its own (no shell attached to it) and typed input.
+    DWORD processes[2], mode;
+    return GetConsoleProcessList(processes, 2) == 1 && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode);
+}
+
 uint32_t MachineSerial()
 {
     // The decoder's encoder information dialog reads the same number.

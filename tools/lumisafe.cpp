@@ -716,6 +716,19 @@ int Main(const std::vector<std::string>& arguments)
     CLI::App app("", "lumisafe");
     Options o;
     BuildCommandLine(&app, &o);
+    // No command at all: the help, which is what someone trying the program
+    // wants; started from Explorer, it stays on screen until read.
+    if (argc < 2) {
+        (void)std::fputs(app.help().c_str(), stdout);
+        if (ConsoleClosesWithProgram()) {
+            (void)std::fputs("\nlumisafe is a command-line tool: run it from a Command Prompt or PowerShell,\n"
+                             "or pack files in a window with lumisafe-pack.exe.\nPress Enter to close.",
+                             stdout);
+            (void)std::fflush(stdout);
+            (void)std::getchar();
+        }
+        return kExitUsage;
+    }
     const std::vector<std::string> commands = {"pack", "unpack", "info", "verify"};
     if (argc >= 2 && argv[1][0] != '-' && std::find(commands.begin(), commands.end(), argv[1]) == commands.end()) {
         (void)std::fprintf(stderr, "lumisafe: unknown command '%s'\nTry 'lumisafe --help' for more information.\n",
