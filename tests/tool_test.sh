@@ -86,7 +86,11 @@ errors)
   printf 'Secret' > wrong
   mkdir out
   expect_rc 2 "$L" unpack f.exe -o out --password-file wrong
-  cp f.exe tampered.exe; printf '\x55' | dd of=tampered.exe bs=1 seek=1300 conv=notrunc 2>/dev/null
+  # One payload byte changed (added to: the sealed header's salt there is
+  # random, so writing a fixed value would leave it as it was now and then).
+  cp f.exe tampered.exe
+  old=$(od -An -tu1 -j 1300 -N 1 tampered.exe | tr -d ' ')
+  printf "\\x$(printf %02x $(( (old + 1) % 256 )))" | dd of=tampered.exe bs=1 seek=1300 conv=notrunc 2>/dev/null
   expect_rc 3 "$L" unpack tampered.exe -o out --password-file pw
   expect_rc 3 "$L" verify tampered.exe
   expect_rc 3 "$L" info tampered.exe

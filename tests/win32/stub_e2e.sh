@@ -143,7 +143,10 @@ blanks)
 tamper)
   pack sample.exe work
   size=$(stat -c %s "$c/work/sample.exe")
-  printf '\x42' | dd of="$c/work/sample.exe" bs=1 seek=$((size - 100)) conv=notrunc 2>/dev/null
+  # Added to, not overwritten: a sealed payload's bytes are random, and a
+  # fixed value would now and then be the one already there.
+  old=$(od -An -tu1 -j $((size - 100)) -N 1 "$c/work/sample.exe" | tr -d ' ')
+  printf "\\x$(printf %02x $(( (old + 1) % 256 )))" | dd of="$c/work/sample.exe" bs=1 seek=$((size - 100)) conv=notrunc 2>/dev/null
   wine 'C:\work\sample.exe' &
   pid=$!
   expect_box "$(text_of tamper)" "$(text_of warning)"
