@@ -11,6 +11,7 @@
 #include <string>
 
 #include "pack.h"
+#include "sealed.h"
 #include "packer_ids.h"
 #include "packer_texts.h"
 #include "sfx.h"
@@ -55,15 +56,9 @@ std::string Utf8(const std::wstring& text)
     return Utf8FromWide(text.data(), text.size());
 }
 
-void Wipe(std::wstring* s)
+template <typename Text> void Wipe(Text* s)
 {
-    if (!s->empty()) SecureZeroMemory(&(*s)[0], s->size() * sizeof(wchar_t));
-    s->clear();
-}
-
-void Wipe(std::string* s)
-{
-    if (!s->empty()) SecureZeroMemory(&(*s)[0], s->size());
+    if (!s->empty()) SecureWipe(&(*s)[0], s->size() * sizeof((*s)[0]));
     s->clear();
 }
 
@@ -270,6 +265,20 @@ PackRequest ReadRequest()
     return r;
 }
 
+// Both boxes hold the same, non-empty password; else says which is wrong.
+bool PasswordsAgree()
+{
+    std::wstring password = ItemText(IDC_PASSWORD), confirm = ItemText(IDC_CONFIRM);
+    const bool empty = password.empty(), same = password == confirm;
+    Wipe(&password);
+    Wipe(&confirm);
+    if (!empty && same) return true;
+    Ask(PackerTextOf(same ? kTextTypePassword : kTextPasswordsDiffer), MB_OK | MB_ICONWARNING);
+    if (!same) SetItemText(IDC_CONFIRM, L"");
+    Focus(same ? IDC_PASSWORD : IDC_CONFIRM);
+    return false;
+}
+
 // Checks what the user gave, asks what must be asked, then starts the work.
 void OnPack()
 {
@@ -285,19 +294,8 @@ void OnPack()
         Focus(IDC_INPUT);
         return;
     }
-    std::wstring password = ItemText(IDC_PASSWORD), confirm = ItemText(IDC_CONFIRM);
-    const bool same = password == confirm;
-    if (password.empty() || !same) {
-        Wipe(&password);
-        Wipe(&confirm);
-        Ask(PackerTextOf(same ? kTextTypePassword : kTextPasswordsDiffer), MB_OK | MB_ICONWARNING);
-        if (!same) SetItemText(IDC_CONFIRM, L"");
-        Focus(same ? IDC_PASSWORD : IDC_CONFIRM);
-        return;
-    }
+    if (!PasswordsAgree()) return;
     if (output.empty()) {
-        Wipe(&password);
-        Wipe(&confirm);
         Ask(PackerTextOf(kTextChooseOutput), MB_OK | MB_ICONINFORMATION);
         Focus(IDC_OUTPUT);
         return;
@@ -306,34 +304,26 @@ void OnPack()
     const std::string outputUtf8 = Utf8(output);
     if (PathExists(outputUtf8) && !IsDirectory(outputUtf8)) {
         if (output != replaceConfirmed &&
-            Ask(Format(PackerTextOf(kTextReplace), output), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) {
-            Wipe(&password);
-            Wipe(&confirm);
+            Ask(Format(PackerTextOf(kTextReplace), output), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES)
             return;
-        }
         request.force = true;
     }
     std::string error;
     job.plan = PackPlan();
     const int rc = PackCheck(request, &job.plan, &error);
-    if (rc == kExitOk && !job.plan.warnings.empty()) {
-        std::string all;
-        for (const std::string& w : job.plan.warnings) all += (all.empty() ? "" : "\n") + w;
-        if (Ask(Format(PackerTextOf(kTextWarnings), Wide(all)), MB_OKCANCEL | MB_ICONWARNING) != IDOK) {
-            Wipe(&password);
-            Wipe(&confirm);
-            return;
-        }
-    }
     if (rc != kExitOk) {
-        Wipe(&password);
-        Wipe(&confirm);
         Ask(Format(PackerTextOf(kTextFailed), Wide(error)), MB_OK | MB_ICONERROR);
         return;
     }
+    if (!job.plan.warnings.empty()) {
+        std::string all;
+        for (const std::string& w : job.plan.warnings) all += (all.empty() ? "" : "\n") + w;
+        if (Ask(Format(PackerTextOf(kTextWarnings), Wide(all)), MB_OKCANCEL | MB_ICONWARNING) != IDOK) return;
+    }
+    // The password leaves its box only now, for the worker, which wipes it.
+    std::wstring password = ItemText(IDC_PASSWORD);
     job.password = Utf8(password);
     Wipe(&password);
-    Wipe(&confirm);
     job.cancel = 0;
     job.rc = 0;
     job.error.clear();

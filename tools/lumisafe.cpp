@@ -287,11 +287,12 @@ int ReadLayout(const Options& o, SfxLayout* l, std::vector<uint8_t>* payload)
 {
     if (IsDirectory(o.input)) return Fail(kExitNotSfx, o.input + ": is a folder, not a self-decoding file");
     std::string error;
-    FileMeta meta = {};
-    std::string ignored;
+    // The bar starts with the first piece read, which brings the file's size.
     Progress progress;
-    ProgressStart(&progress, "reading", StatFile(o.input, &meta, &ignored) ? meta.size : 0);
+    bool started = false;
     const int rc = ReadSfx(o.input, l, payload, &error, [&](uint64_t done, uint64_t total) {
+        if (!started) ProgressStart(&progress, "reading", total);
+        started = true;
         ProgressUpdate(&progress, done, total);
     });
     ProgressEnd(&progress);
@@ -376,10 +377,6 @@ struct Decoded {
     RecordHeader header = {};
 };
 
-// Decodes the payload under the password, streaming the record to the sink
-// (which may write nothing), and tells each failure for what it is.
-// sumDisagrees: the integrity sum did not match and the caller decodes all
-// the same (--force, or a sealed file's check).
 // The password, asked once: before a long read when the file looks like a
 // self-decoding file at all, else when it is needed.
 struct Password {
@@ -394,6 +391,10 @@ int AskEarly(const Options& o, Password* password)
     return GetPassword(o, false, &password->typed);
 }
 
+// Decodes the payload under the password, streaming the record to the sink
+// (which may write nothing), and tells each failure for what it is.
+// sumDisagrees: the integrity sum did not match and the caller decodes all
+// the same (--force, or a sealed file's check).
 Decoded DecodeFile(const Options& o, const SfxLayout& l, std::vector<uint8_t>* payload, RecordSink* sink,
                    bool sumDisagrees, const std::string* sinkError, Password* password)
 {
