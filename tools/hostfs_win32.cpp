@@ -391,12 +391,14 @@ int ReadSecret(const char* prompt, std::string* out)
     }
     const HANDLE con = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    nullptr, OPEN_EXISTING, 0, nullptr);
-    const std::wstring wprompt = Wide(prompt);
-    DWORD written;
-    if (con != INVALID_HANDLE_VALUE) WriteConsoleW(con, wprompt.c_str(), static_cast<DWORD>(wprompt.size()), &written, nullptr);
+    // Echo off before the prompt shows: whatever is typed once it is there
+    // stays off the screen, however quickly it comes.
     consoleModeBefore = mode;
     quietConsole = in;
     SetConsoleMode(in, (mode | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    const std::wstring wprompt = Wide(prompt);
+    DWORD written;
+    if (con != INVALID_HANDLE_VALUE) WriteConsoleW(con, wprompt.c_str(), static_cast<DWORD>(wprompt.size()), &written, nullptr);
     std::wstring typed;
     wchar_t buf[256];
     bool ended = false, done = false;

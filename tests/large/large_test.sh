@@ -48,7 +48,9 @@ stub)
   if [ "$probe" = 1 ]; then echo "skipped: $why"; exit 77; fi
   make_input
   source "$here/../win32/wine-env.sh"
+  data="$work"
   wine_env_start "$work/wine" en
+  work="$data"   # the input and the packed files stay where the tool case made them
   mkdir -p "$c/big" "$c/out"
   for form in sealed classic; do
     [ -f "$work/$form.exe" ] || "$L" pack "$work/input.bin" --stub "$STUB" --password-file "$work/pw" \
@@ -68,7 +70,7 @@ stub)
       done
       sleep 0.5
     done
-    timeout 120 wineserver -w
+    wine_wait 120
     cmp -s "$work/input.bin" "$c/out/input.bin" || fail "$form: the stub's output differs"
     echo "stub $form: $(( $(date +%s) - start )) s, peak working set $((peak / 1024)) MiB, payload $(( $(stat -c %s "$work/$form.exe") / 1048576 )) MiB"
   done
@@ -84,7 +86,7 @@ stub)
   got=$(wine "$WDRIVE" box 600000 | tr -d '\r')
   [ "${got#* }" = "$(hexof 'Could not write')" ] || fail "disk full: message $got"
   [ -z "$(ls -A "$mnt")" ] || fail "disk full: left behind: $(ls -A "$mnt")"
-  wd command "$dlg" 2 >/dev/null; wait "$sfx_pid"; timeout 60 wineserver -w
+  wd command "$dlg" 2 >/dev/null; wait "$sfx_pid"; wine_wait 60
   echo "disk full half way: 'Could not write', nothing left"
   echo "ok: large stub"
   ;;

@@ -20,6 +20,10 @@
 //                             handle to this process, then ARG; this process ends at once
 //   wdrive short PATH_HEX     print the short (8.3) spelling of a path as hex
 //   wdrive drop HWND PATH_HEX drop a file on a window, as Explorer does (WM_DROPFILES)
+//
+// Every time in milliseconds is multiplied by LUMISAFE_TIME_SCALE (1 when
+// unset): under emulation everything takes several times longer, and a wait
+// tuned for a native machine would run out before the window comes.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -138,6 +142,19 @@ static BOOL CALLBACK PrintChild(HWND c, LPARAM)
     return TRUE;
 }
 
+// A time from the command line, scaled for the machine the tests run on.
+static DWORD Ms(const char* text)
+{
+    static long scale = 0;
+    if (scale == 0) {
+        const char* env = std::getenv("LUMISAFE_TIME_SCALE");
+        scale = env ? std::strtol(env, nullptr, 10) : 1;
+        if (scale < 1 || scale > 100) scale = 1;
+    }
+    const long ms = std::strtol(text, nullptr, 10);
+    return ms <= 0 ? 0 : static_cast<DWORD>(ms * scale);
+}
+
 static HWND Control(const char* hwndText, const char* idText)
 {
     HWND w = reinterpret_cast<HWND>(static_cast<INT_PTR>(std::strtoll(hwndText, nullptr, 0)));
@@ -200,7 +217,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (cmd == "box") {
-        HWND w = WaitDialog(nullptr, static_cast<DWORD>(std::atoi(argv[2])), kMessageBox);
+        HWND w = WaitDialog(nullptr, Ms(argv[2]), kMessageBox);
         if (!w) {
             std::puts("timeout");
             return 1;
@@ -215,7 +232,7 @@ int main(int argc, char** argv)
     }
     if (cmd == "answer" && argc >= 4) {
         // answer MS ID: press a button of the next message box
-        HWND w = WaitDialog(nullptr, static_cast<DWORD>(std::atoi(argv[2])), kMessageBox);
+        HWND w = WaitDialog(nullptr, Ms(argv[2]), kMessageBox);
         if (!w) {
             std::puts("timeout");
             return 1;
@@ -236,7 +253,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (cmd == "none") {
-        const DWORD ms = static_cast<DWORD>(std::atoi(argv[2]));
+        const DWORD ms = Ms(argv[2]);
         HWND w = WaitDialog(nullptr, ms);
         if (!w) {
             std::puts("none");
@@ -250,7 +267,7 @@ int main(int argc, char** argv)
     }
     if (cmd == "dialog" && argc >= 4) {
         const std::string title = Unhex(argv[2]);
-        HWND w = WaitDialog(title.c_str(), static_cast<DWORD>(std::atoi(argv[3])), kPlainDialog);
+        HWND w = WaitDialog(title.c_str(), Ms(argv[3]), kPlainDialog);
         if (!w) {
             std::puts("timeout");
             return 1;
@@ -261,7 +278,7 @@ int main(int argc, char** argv)
     if (cmd == "save" && argc >= 5) {
         // save TITLE_HEX PATH_HEX|cancel MS: fill in the save dialog and press Save (or cancel it).
         const std::string title = Unhex(argv[2]);
-        HWND w = WaitDialog(title.c_str(), static_cast<DWORD>(std::atoi(argv[4])), kSaveDialog);
+        HWND w = WaitDialog(title.c_str(), Ms(argv[4]), kSaveDialog);
         if (!w) {
             std::puts("timeout");
             return 1;
@@ -333,7 +350,7 @@ int main(int argc, char** argv)
         if (f == INVALID_HANDLE_VALUE) return 1;
         std::puts("holding");
         std::fflush(stdout);
-        Sleep(static_cast<DWORD>(std::atoi(argv[3])));
+        Sleep(Ms(argv[3]));
         CloseHandle(f);
         return 0;
     }
@@ -377,7 +394,7 @@ int main(int argc, char** argv)
         HWND w = reinterpret_cast<HWND>(static_cast<INT_PTR>(std::strtoll(argv[2], nullptr, 0)));
         const DWORD start = GetTickCount();
         while (IsWindow(w)) {
-            if (GetTickCount() - start > static_cast<DWORD>(std::atoi(argv[3]))) return 1;
+            if (GetTickCount() - start > Ms(argv[3])) return 1;
             Sleep(50);
         }
         return 0;

@@ -23,12 +23,12 @@ cp "$TOOL" "$c/bin/lumisafe.exe"; cp "$PACKER" "$c/bin/lumisafe-pack.exe"
 W='C:\bin\lumisafe.exe'
 printf 'pw' > "$c/pw.txt"
 
-wait_file() { # PATH: polls for a file for up to 30 s
-  for _ in $(seq 1 300); do [ -f "$1" ] && return 0; sleep 0.1; done
+wait_file() { # PATH: polls for a file for up to 30 s (scaled)
+  for _ in $(seq 1 $((300 * time_scale))); do [ -f "$1" ] && return 0; sleep 0.1; done
   fail "no $1"
 }
-wait_text() { # HWND ID HEX: polls a control's text for up to 60 s
-  for _ in $(seq 1 600); do [ "$(wd text "$1" "$2")" = "$3" ] && return 0; sleep 0.1; done
+wait_text() { # HWND ID HEX: polls a control's text for up to 60 s (scaled)
+  for _ in $(seq 1 $((600 * time_scale))); do [ "$(wd text "$1" "$2")" = "$3" ] && return 0; sleep 0.1; done
   fail "control $2 shows $(wd text "$1" "$2"), not $3"
 }
 expect_box() { # expected-text-hex: the next message box's text, then OK
@@ -133,9 +133,20 @@ tool_console)  # the password typed on the console: asked, not echoed; a wrong o
   win pack 'C:\in\c.txt' -o 'C:\in\c.exe' --password-file 'C:\pw.txt' --iterations 1000
   [ "$rc" = 0 ] || fail "pack exit $rc"
   # script(1) gives Wine a terminal, so the program has a real console.
+  # The password is typed once the prompt shows (the tool turns the echo off
+  # before it writes the prompt), however long Wine takes to get there.
   console() { # PASSWORD: verify --password with it typed; the screen, without escapes and CRs
-    (sleep 3; printf '%s\r' "$1"; sleep 5) | timeout 60 script -qc "wine '$W' verify --password 'C:\in\c.exe'; echo RC=\$?" /dev/null \
-      | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d '\r'
+    local keys="$work/console.keys" screen="$work/console.screen" feed
+    rm -f "$keys" "$screen"; mkfifo "$keys"
+    timeout $((60 * time_scale)) script -qfc "wine '$W' verify --password 'C:\in\c.exe'; echo RC=\$?" /dev/null \
+      <"$keys" >"$screen" &
+    local pid=$!
+    exec {feed}>"$keys"
+    for _ in $(seq 1 $((300 * time_scale))); do grep -q 'Password:' "$screen" && break; sleep 0.1; done
+    printf '%s\r' "$1" >&"$feed"
+    wait "$pid"
+    exec {feed}>&-
+    sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$screen" | tr -d '\r'
   }
   screen=$(console sesame-pw)
   [[ "$screen" == *"Password:"* ]] || fail "no prompt: $screen"

@@ -1,32 +1,73 @@
 # Sourced by the scripts that run the decoder stub under Wine: a private
 # prefix per language, a display of its own, and helpers for the driver.
-#   wine_env_start WORKDIR LANG   (LANG: en or ja); needs fail() and $WDRIVE
+#   wine_env_start WORKDIR LANG [VARIANT]   (LANG: en or ja); needs fail() and $WDRIVE
+# Cases run side by side, each in a slot of its own: CTest hands out the
+# "wine" resource (tests/win32/wine-slots.json), and a case without one takes
+# slot 0. A slot has its own prefixes (one per language, and one per VARIANT
+# for a case that changes the prefix for good) and its own part of WORKDIR,
+# which becomes $work. A new prefix is a copy of one made once per language
+# and build tree: making one costs a minute under emulation.
+#
+# Waits are multiplied by LUMISAFE_TIME_SCALE (set by scripts/win32-vm, where
+# everything runs several times slower); wdrive scales its own.
+time_scale=${LUMISAFE_TIME_SCALE:-1}
+
 wine_env_start() {
-  local work="$1" lang="$2"
+  local base="$1" lang="$2" variant="${3:-}"
   command -v wine >/dev/null && command -v Xvfb >/dev/null || fail "Wine or Xvfb missing: run scripts/setup"
+  local slot=0
+  if [[ "${CTEST_RESOURCE_GROUP_0_WINE:-}" =~ id:([0-9]+) ]]; then slot=${BASH_REMATCH[1]}; fi
+  local home; home="$(dirname "$base")/wine"
+  mkdir -p "$home"
+  # One case at a time in a slot, whoever started it. The lock is inherited
+  # by what the case starts, so it lasts until its last process has ended.
+  exec {slot_lock}>"$home/slot$slot.lock"
+  flock "$slot_lock"
+  work="$base/slot$slot"
   mkdir -p "$work"
-  export WINEPREFIX="$work/prefix-$lang" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX="$home/slot$slot/prefix-$lang${variant:+-$variant}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   unset LANG LANGUAGE
   if [ "$lang" = ja ]; then export LC_ALL=ja_JP.UTF-8; else export LC_ALL=C.UTF-8; fi
+  [ -f "$WINEPREFIX/system.reg" ] || wine_prefix_copy "$home/template-$lang"
 
   # One display for this run; Xvfb picks a free number.
   exec {dfd}<> <(:)
   Xvfb -displayfd "$dfd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb_pid=$!
   local display
-  read -r -t 10 -u "$dfd" display || fail "Xvfb did not start"
+  read -r -t $((10 * time_scale)) -u "$dfd" display || fail "Xvfb did not start"
   export DISPLAY=":$display"
   trap wine_env_stop EXIT
 
-  # The prefix, made once per language in that language.
-  ( flock 9
-    [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
-  ) 9>"$WINEPREFIX.lock"
   wineserver -k >/dev/null 2>&1 || true   # nothing left over from an earlier run
   c="$WINEPREFIX/drive_c"
   temp=$(echo "$c"/users/*/Temp)
   [ -d "$temp" ] || fail "no temporary directory in the prefix"
   cd "$c" || fail "no drive C:"   # the current drive is C:
+}
+
+# Makes $WINEPREFIX a copy of TEMPLATE, which is made first when missing, in
+# the language of the mode (a prefix made in one language draws message
+# boxes of the other as boxes in screenshots).
+wine_prefix_copy() { # TEMPLATE
+  local template="$1"
+  ( flock 9
+    if [ ! -f "$template/system.reg" ]; then
+      rm -rf "$template"
+      WINEPREFIX="$template" wineboot -i >/dev/null 2>&1
+      # The registry is on disk only when the server has ended.
+      WINEPREFIX="$template" timeout $((120 * time_scale)) wineserver -w
+    fi
+  ) 9>"$template.lock"
+  [ -f "$template/system.reg" ] || fail "could not make a Wine prefix ($template)"
+  rm -rf "$WINEPREFIX" "$WINEPREFIX.new"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  cp -a "$template" "$WINEPREFIX.new" && mv "$WINEPREFIX.new" "$WINEPREFIX" || fail "could not copy the Wine prefix"
+}
+
+# Waits up to SECONDS (scaled) for every process of the prefix to end.
+wine_wait() { # [SECONDS]
+  timeout $(( ${1:-60} * time_scale )) wineserver -w
 }
 
 wine_env_stop() {
