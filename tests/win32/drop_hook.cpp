@@ -23,6 +23,12 @@ extern "C" __declspec(dllexport) LRESULT CALLBACK DropHookProc(int code, WPARAM 
             GlobalUnlock(block);
             PostMessageA(m->hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
         }
+        // wdrive waits for this before it takes the hook away.
+        HANDLE done = OpenEventA(EVENT_MODIFY_STATE, FALSE, "lumisafe-test-drop-done");
+        if (done) {
+            SetEvent(done);
+            CloseHandle(done);
+        }
         m->message = WM_NULL;
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);

@@ -123,7 +123,8 @@ set_marker() {
 
 
 wait_file() { # UNIXPATH
-  for _ in $(seq 1 $((100 * time_scale))); do [ -f "$1" ] && return 0; sleep 0.2; done
+  local end=$((SECONDS + 20 * time_scale))
+  while [ $SECONDS -le $end ]; do [ -f "$1" ] && return 0; sleep 0.2; done
   fail "no output file $1"
 }
 

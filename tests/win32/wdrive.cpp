@@ -142,17 +142,23 @@ static BOOL CALLBACK PrintChild(HWND c, LPARAM)
     return TRUE;
 }
 
-// A time from the command line, scaled for the machine the tests run on.
-static DWORD Ms(const char* text)
+// A time scaled for the machine the tests run on.
+static DWORD Scaled(DWORD ms)
 {
-    static long scale = 0;
+    static DWORD scale = 0;
     if (scale == 0) {
         const char* env = std::getenv("LUMISAFE_TIME_SCALE");
-        scale = env ? std::strtol(env, nullptr, 10) : 1;
-        if (scale < 1 || scale > 100) scale = 1;
+        const long s = env ? std::strtol(env, nullptr, 10) : 1;
+        scale = s >= 1 && s <= 100 ? static_cast<DWORD>(s) : 1;
     }
+    return ms * scale;
+}
+
+// A time from the command line, scaled.
+static DWORD Ms(const char* text)
+{
     const long ms = std::strtol(text, nullptr, 10);
-    return ms <= 0 ? 0 : static_cast<DWORD>(ms * scale);
+    return ms <= 0 || ms > 3600000 ? 0 : Scaled(static_cast<DWORD>(ms));
 }
 
 static HWND Control(const char* hwndText, const char* idText)
@@ -336,12 +342,15 @@ int main(int argc, char** argv)
         HOOKPROC proc = module ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module, "DropHookProc"))) : nullptr;
         HHOOK hook = proc ? SetWindowsHookExA(WH_GETMESSAGE, proc, module, GetWindowThreadProcessId(w, nullptr)) : nullptr;
         const ATOM atom = GlobalAddAtomA(Unhex(argv[3]).c_str());
-        if (!hook || !atom) return 1;
+        // The hook says when it has posted the drop: only then may it go.
+        HANDLE done = CreateEventA(nullptr, TRUE, FALSE, "lumisafe-test-drop-done");
+        if (!hook || !atom || !done) return 1;
         PostMessageA(w, RegisterWindowMessageA("lumisafe-test-drop"), 0, atom);
-        Sleep(1500);
+        const bool dropped = WaitForSingleObject(done, Scaled(20000)) == WAIT_OBJECT_0;
         UnhookWindowsHookEx(hook);
         GlobalDeleteAtom(atom);
-        return 0;
+        CloseHandle(done);
+        return dropped ? 0 : 1;
     }
     if (cmd == "hold" && argc >= 4) {
         // hold PATH_HEX MS: keep a file open without sharing, as another program might.

@@ -24,11 +24,13 @@ W='C:\bin\lumisafe.exe'
 printf 'pw' > "$c/pw.txt"
 
 wait_file() { # PATH: polls for a file for up to 30 s (scaled)
-  for _ in $(seq 1 $((300 * time_scale))); do [ -f "$1" ] && return 0; sleep 0.1; done
+  local end=$((SECONDS + 30 * time_scale))
+  while [ $SECONDS -le $end ]; do [ -f "$1" ] && return 0; sleep 0.1; done
   fail "no $1"
 }
 wait_text() { # HWND ID HEX: polls a control's text for up to 60 s (scaled)
-  for _ in $(seq 1 $((600 * time_scale))); do [ "$(wd text "$1" "$2")" = "$3" ] && return 0; sleep 0.1; done
+  local end=$((SECONDS + 60 * time_scale))
+  while [ $SECONDS -le $end ]; do [ "$(wd text "$1" "$2")" = "$3" ] && return 0; sleep 0.1; done
   fail "control $2 shows $(wd text "$1" "$2"), not $3"
 }
 expect_box() { # expected-text-hex: the next message box's text, then OK
@@ -142,7 +144,8 @@ tool_console)  # the password typed on the console: asked, not echoed; a wrong o
       <"$keys" >"$screen" &
     local pid=$!
     exec {feed}>"$keys"
-    for _ in $(seq 1 $((300 * time_scale))); do grep -q 'Password:' "$screen" && break; sleep 0.1; done
+    local end=$((SECONDS + 30 * time_scale))
+    while [ $SECONDS -le $end ]; do grep -q 'Password:' "$screen" && break; sleep 0.1; done
     printf '%s\r' "$1" >&"$feed"
     wait "$pid"
     exec {feed}>&-
@@ -256,13 +259,13 @@ packer)  # the packer window: the file as its argument, the passwords twice, the
   # Dropped on the window: the caption and the output follow the new file;
   # a folder is refused with a word.
   seq 1 50 > "$c/in/dropped.txt"
-  wd drop "$pk" "$(ahex 'C:\in\dropped.txt')" >/dev/null
+  wd drop "$pk" "$(ahex 'C:\in\dropped.txt')" >/dev/null || fail "the drop did not arrive"
   wait_text "$pk" 1001 "$(ahex 'C:\in\dropped.txt')"
   [ "$(wd text "$pk" 1005)" = "$(ahex '"dropped.txt" Decode')" ] || fail "the caption did not follow the dropped file"
   [ "$(wd text "$pk" 1012)" = "$(ahex 'C:\in\dropped.exe')" ] || fail "the output did not follow the dropped file"
   if [ "$lang" = ja ]; then notafile='暗号化できるファイルではありません (フォルダですか?)。'
   else notafile='This is not a file that can be packed (a folder?).'; fi
-  wd drop "$pk" "$(ahex 'C:\in')" >/dev/null
+  wd drop "$pk" "$(ahex 'C:\in')" >/dev/null || fail "the drop did not arrive"
   expect_box "$(ahex "$notafile")"
   [ "$(wd text "$pk" 1001)" = "$(ahex 'C:\in\dropped.txt')" ] || fail "a dropped folder replaced the file"
 
