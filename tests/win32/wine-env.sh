@@ -43,6 +43,11 @@ wine_env_start() {
   c="$WINEPREFIX/drive_c"
   temp=$(echo "$c"/users/*/Temp)
   [ -d "$temp" ] || fail "no temporary directory in the prefix"
+  # A slot serves every script's cases: each starts with C: and the
+  # temporary folder as a new prefix has them, whatever the case before left.
+  find "$c" -mindepth 1 -maxdepth 1 ! -name windows ! -name users ! -name ProgramData \
+    ! -name 'Program Files' ! -name 'Program Files (x86)' -exec rm -rf {} +
+  find "$temp" -mindepth 1 -maxdepth 1 -exec rm -rf {} +
   cd "$c" || fail "no drive C:"   # the current drive is C:
 }
 
