@@ -3,6 +3,7 @@
 #ifndef LUMISAFE_CONTAINER_BYTES_H
 #define LUMISAFE_CONTAINER_BYTES_H
 
+#include <cstddef>
 #include <cstdint>
 
 inline uint32_t LoadLE32(const uint8_t* p)
@@ -28,6 +29,14 @@ inline void StoreLE64(uint8_t* p, uint64_t v)
 {
     StoreLE32(p, static_cast<uint32_t>(v));
     StoreLE32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
+// Overwrites memory in a way the compiler may not drop: for keys, passwords
+// and anything derived from them.
+inline void SecureWipe(void* p, size_t n)
+{
+    volatile uint8_t* q = static_cast<volatile uint8_t*>(p);
+    while (n--) *q++ = 0;
 }
 
 #endif

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "bytes.h"
+
 uint32_t BuildKeyString(const uint8_t* password, uint32_t passwordLength, char* key,
                         uint32_t keyCapacity)
 {
@@ -236,6 +238,7 @@ void XorWithKey(uint8_t* start, uint32_t length, const char* key, uint32_t keyLe
         done += period;
     }
     XorBytes(start + done, pattern, length - done);
+    SecureWipe(block, sizeof block); // the key, repeated
 }
 
 void UnchainXor(uint8_t* buffer, uint32_t length)
@@ -303,6 +306,7 @@ int DecipherPayload(uint8_t* buffer, uint32_t length, const char* key, uint32_t 
     // Step 7's row count is the first byte as step 6 leaves it.
     const uint8_t first = static_cast<uint8_t>(buffer[0] ^ static_cast<uint8_t>(key[0]));
     TransposeAndXor(buffer, length, 1, first, &ks, nullptr);           // steps 6 and 7
+    SecureWipe(block, sizeof block); // the key, repeated
     return 1;
 }
 #else

@@ -26,8 +26,12 @@ int ParseSealedHeader(const uint8_t* payload, size_t length, SealedHeader* heade
     // The reserved bytes are not tested here: they are associated data, so a
     // changed one fails a tag like any other change.
     if (header->chunkShift < kSealedMinChunkShift || header->chunkShift > kSealedMaxChunkShift ||
-        header->iterations == 0 || header->iterations > kSealedMaxIterations)
+        header->iterations == 0)
         return kSealedDamaged;
+    // More rounds than this version would ever write: a later version's
+    // setting, or a crafted file that would keep every attempt busy for
+    // minutes. Refused before any key derivation.
+    if (header->iterations > kSealedMaxIterations) return kSealedNewer;
     std::memcpy(header->salt, payload + 12, kSealedSaltSize);
     std::memcpy(header->noncePrefix, payload + 28, kSealedNoncePrefixSize);
     return kSealedOk;
@@ -62,12 +66,6 @@ int SealedChunks(size_t payloadLength, uint32_t chunkShift, uint32_t* count, siz
     *count = static_cast<uint32_t>(full + 1);
     *plainLength = full * chunk + (last - kSealedTagSize);
     return 1;
-}
-
-void SecureWipe(void* p, size_t n)
-{
-    volatile uint8_t* q = static_cast<volatile uint8_t*>(p);
-    while (n--) *q++ = 0;
 }
 
 // Opens one sealed block, a check block or a chunk of n bytes followed by

@@ -30,6 +30,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bytes.h"
 #include "marker.h"
 
 enum : uint32_t {
@@ -50,8 +51,9 @@ enum : uint32_t {
     kSealedMaxChunkShift = 20,
     kSealedDefaultChunkShift = 16,
     kSealedDefaultIterations = 1000000, // about 0.2 s on one core of the machines here
-    // A reader refuses more: a crafted count must not keep it busy for hours.
-    kSealedMaxIterations = 50000000,
+    // A reader refuses more (a few seconds here): a crafted count must not
+    // keep every attempt busy for minutes.
+    kSealedMaxIterations = 10 * kSealedDefaultIterations,
     kSealedMarkerAadSize = 240, // marker bytes 0..238 and 255
     kSealedChunkAadSize = kSealedMarkerAadSize + kSealedHeaderSize,
     kSealedCheckFlagPassword = 0x80,
@@ -83,8 +85,9 @@ struct SealedHeader {
 uint32_t MarkerForm(const uint8_t* block);
 
 // Reads and checks the header at the start of a sealed payload of length
-// bytes: kSealedOk, kSealedNewer (version or key derivation unknown) or
-// kSealedDamaged (too short, wrong magic, a field out of range).
+// bytes: kSealedOk, kSealedNewer (version or key derivation unknown, or more
+// key-derivation rounds than kSealedMaxIterations) or kSealedDamaged (too
+// short, wrong magic, a field out of range).
 int ParseSealedHeader(const uint8_t* payload, size_t length, SealedHeader* header);
 
 // The nonce for one chunk or check block.
@@ -106,8 +109,5 @@ int SealedChunks(size_t payloadLength, uint32_t chunkShift, uint32_t* count, siz
 // partly overwritten. The key is wiped before return.
 int OpenSealedPayload(uint8_t* payload, size_t length, const uint8_t* marker, const uint8_t* password,
                       uint32_t passwordLength, uint8_t* scratch, size_t scratchCapacity, size_t* plainLength);
-
-// Overwrites memory in a way the compiler may not drop.
-void SecureWipe(void* p, size_t n);
 
 #endif

@@ -28,7 +28,7 @@ enum { kStageWriting = 100 };
 // The one packing job; the worker thread owns it from start to WM_PACK_DONE.
 struct Job {
     PackPlan plan;
-    std::string password;
+    Secret password;
     volatile LONG cancel = 0;
     int rc = 0;
     std::string error;
@@ -106,12 +106,31 @@ void Focus(int id)
     SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, id)), TRUE);
 }
 
+// The caption's choices: one that names nothing (a sealed file's default,
+// since the caption is readable without the password) and one that names
+// the file (the classic form's). Until the user edits or picks one, the
+// caption follows the input and the form.
+void ProposeCaption()
+{
+    const std::string input = Utf8(ItemText(IDC_INPUT));
+    const bool classic = IsDlgButtonChecked(dialog, IDC_CLASSIC) == BST_CHECKED;
+    const HWND box = GetDlgItem(dialog, IDC_CAPTION);
+    const std::wstring typed = ItemText(IDC_CAPTION); // emptying the list empties the text too
+    settingText = true;
+    SendMessageW(box, CB_RESETCONTENT, 0, 0);
+    SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(kSealedCaption).c_str()));
+    if (!input.empty()) SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(NamedCaption(input)).c_str()));
+    settingText = false;
+    if (captionEdited) SetItemText(IDC_CAPTION, typed);
+    else SetItemText(IDC_CAPTION, Wide(input.empty() ? std::string(kSealedCaption) : DefaultCaption(input, classic)));
+}
+
 // The caption and the output follow the input until the user edits them.
 void ProposeFromInput()
 {
     const std::string input = Utf8(ItemText(IDC_INPUT));
     if (input.empty()) return;
-    if (!captionEdited) SetItemText(IDC_CAPTION, Wide(DefaultCaption(input)));
+    ProposeCaption();
     if (!outputEdited) SetItemText(IDC_OUTPUT, Wide(JoinPath(DirName(input), PackedFileName(input))));
 }
 
@@ -233,7 +252,7 @@ DWORD WINAPI PackThread(void*)
         job.rc = kExitIo;
         job.error = "unexpected failure";
     }
-    Wipe(&job.password);
+    SecretClear(&job.password);
     PostMessageW(dialog, WM_PACK_DONE, 0, 0);
     return 0;
 }
@@ -322,7 +341,12 @@ void OnPack()
     }
     // The password leaves its box only now, for the worker, which wipes it.
     std::wstring password = ItemText(IDC_PASSWORD);
-    job.password = Utf8(password);
+    SecretClear(&job.password);
+    const int n = password.empty() ? 0
+                                   : WideCharToMultiByte(CP_UTF8, 0, password.data(), static_cast<int>(password.size()),
+                                                         reinterpret_cast<char*>(job.password.bytes),
+                                                         static_cast<int>(job.password.capacity), nullptr, nullptr);
+    job.password.length = n > 0 ? static_cast<size_t>(n) : 0;
     Wipe(&password);
     job.cancel = 0;
     job.rc = 0;
@@ -335,7 +359,7 @@ void OnPack()
     DWORD id;
     job.thread = CreateThread(nullptr, 0, PackThread, nullptr, 0, &id);
     if (!job.thread) {
-        Wipe(&job.password);
+        SecretClear(&job.password);
         SetBusy(false);
         Ask(Format(PackerTextOf(kTextFailed), L"CreateThread"), MB_OK | MB_ICONERROR);
     }
@@ -383,6 +407,7 @@ void OnInit(HWND window)
         SendDlgItemMessageW(window, IDC_SELF_DELETE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(PackerTextOf(text)));
     SendDlgItemMessageW(window, IDC_SELF_DELETE, CB_SETCURSEL, 0, 0);
     CheckRadioButton(window, IDC_SEALED, IDC_CLASSIC, IDC_SEALED);
+    ProposeCaption();
     SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETRANGE32, 0, 1000);
     DragAcceptFiles(window, TRUE);
     if (!startInput.empty()) SetInput(startInput);
@@ -428,7 +453,12 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             if (HIWORD(wParam) == EN_CHANGE) ProposeFromInput();
             return TRUE;
         case IDC_CAPTION:
-            if (HIWORD(wParam) == EN_CHANGE && !settingText) captionEdited = !ItemText(IDC_CAPTION).empty();
+            if (HIWORD(wParam) == CBN_EDITCHANGE && !settingText) captionEdited = !ItemText(IDC_CAPTION).empty();
+            if (HIWORD(wParam) == CBN_SELCHANGE && !settingText) captionEdited = true;
+            return TRUE;
+        case IDC_SEALED:
+        case IDC_CLASSIC:
+            if (HIWORD(wParam) == BN_CLICKED) ProposeCaption();
             return TRUE;
         case IDC_OUTPUT:
             if (HIWORD(wParam) == EN_CHANGE && !settingText) outputEdited = !ItemText(IDC_OUTPUT).empty();

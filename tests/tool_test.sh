@@ -75,7 +75,12 @@ flags)
   expect_rc 0 "$L" pack f.txt --stub stub.bin --password-file pw --self-delete on -o g.exe
   expect_rc 0 "$L" info g.exe --json
   grep -q '"openAfterDecode":0,"selfDeleteMode":1,"allowSavePassword":0,"showEncoderInfo":0' out.txt || fail "defaults: $(cat out.txt)"
-  grep -q '"caption":"\\"f.txt\\" Decode"' out.txt || fail "default caption: $(cat out.txt)"
+  # The caption is readable without the password: a sealed file's names
+  # nothing of its input; a classic file's names it, as that form always did.
+  grep -q '"caption":"Decode sealed file"' out.txt || fail "default caption: $(cat out.txt)"
+  expect_rc 0 "$L" pack f.txt --stub stub.bin --password-file pw --classic -o k.exe
+  expect_rc 0 "$L" info k.exe --json
+  grep -q '"caption":"\\"f.txt\\" Decode"' out.txt || fail "classic default caption: $(cat out.txt)"
   # A caption longer than the field is cut to 206 bytes.
   expect_rc 0 "$L" pack f.txt --stub stub.bin --password-file pw --caption "$(printf 'c%.0s' $(seq 300))" -o h.exe --force
   [ "$(dd if=h.exe bs=1 skip=$((1024 + 32)) count=207 2>/dev/null | tr -d '\0' | wc -c)" = 206 ] || fail "long caption"
@@ -172,7 +177,7 @@ codepages)
   expect_rc 0 "$L" unpack k.exe -o out/5 --password-file raw932
   # Japanese names travel as Shift-JIS and come back as UTF-8.
   printf 'japanese' > '日本語のファイル.txt'
-  expect_rc 0 "$L" pack '日本語のファイル.txt' --stub stub.bin --password-file pw
+  expect_rc 0 "$L" pack '日本語のファイル.txt' --stub stub.bin --password-file pw --classic   # its caption names it
   expect_rc 0 "$L" info '日本語のファイル.exe' --json
   grep -q '"caption":"\\"日本語のファイル.txt\\" Decode"' out.txt || fail "caption: $(cat out.txt)"
   expect_rc 0 "$L" unpack '日本語のファイル.exe' -o out --password-file pw --json
@@ -326,6 +331,71 @@ ROWS
   grep -q 'does not cover the caption' out.txt || fail "verify must say what it does not cover"
   cp t.exe tc.exe; printf '\x01' | dd of=tc.exe bs=1 seek=$((1024 + 33)) conv=notrunc 2>/dev/null
   expect_rc 3 "$L" verify tc.exe --password-file pw   # ...a sealed file's checks do
+  ;;
+secrets)  # no copy of the password in the process's memory; none in a message; no core file
+  command -v gdb >/dev/null || fail "gdb is missing (scripts/setup installs it)"
+  seq 1 20000 > m.txt
+  marker='Mk7-q9ZtWv3pX2rLj'   # a password that appears nowhere else
+  printf '%s\n' "$marker" > mpw
+  expect_rc 0 "$L" pack m.txt --stub stub.bin --password-file mpw --iterations 1000 -o s.exe
+  expect_rc 0 "$L" pack m.txt --stub stub.bin --password-file mpw --classic -o c.exe
+  # The whole memory as the process ends (exit_group: after every
+  # destructor), taken by a debugger as a core dump would be.
+  for args in "unpack s.exe -o out-s.txt" "verify s.exe" "unpack c.exe -o out-c.txt" "verify c.exe" "pack m.txt -o p.exe --iterations 1000 --stub stub.bin"; do
+    rm -f core.*
+    gdb -q -batch -ex 'catch syscall exit_group' -ex run -ex 'gcore core.dump' \
+      --args "$L" $args --password-file mpw >gdb.txt 2>&1
+    [ -s core.dump ] || fail "no core taken for '$args': $(tail -3 gdb.txt)"
+    ! grep -q -a -- "${marker:3:10}" core.dump || fail "'$args' left a copy of the password in memory"
+  done
+  cmp -s m.txt out-s.txt && cmp -s m.txt out-c.txt || fail "the decodes under the debugger failed"
+  # While the password is held, no core file: the limit is 0 (watched while
+  # the tool waits to read a password from a pipe).
+  mkfifo slow
+  "$L" verify s.exe --password-file slow >/dev/null 2>&1 & pid=$!
+  for _ in $(seq 50); do grep -q 'Max core file size *0 *0' /proc/$pid/limits 2>/dev/null && break; sleep 0.1; done
+  grep -q 'Max core file size *0 *0' /proc/$pid/limits || fail "core files not turned off: $(grep core /proc/$pid/limits)"
+  printf '%s\n' "$marker" > slow; wait $pid || fail "verify through a pipe"
+  # A password given on the command line is never repeated in a message.
+  for args in "verify s.exe --password=$marker" "verify s.exe --password $marker" "pack m.txt --password $marker" \
+              "unpack s.exe --password=$marker"; do
+    "$L" $args >out.txt 2>err.txt && fail "'$args' was accepted"
+    ! grep -q -- "$marker" out.txt err.txt || fail "'$args' repeated the password: $(cat err.txt)"
+  done
+  ;;
+limits)  # the format's limits are checked before the work they would cost
+  seq 1 1000 > t.txt
+  expect_rc 0 "$L" pack t.txt --stub stub.bin --password-file pw --iterations 1000 -o s.exe
+  # 3 GiB with a real marker near its start (sparse): refused from its size,
+  # before any reading, with far less memory than the file (a read of the
+  # whole would fail under this limit, or take many seconds).
+  cp s.exe huge.exe; truncate -s 3G huge.exe
+  for cmd in "info huge.exe" "verify huge.exe" "verify huge.exe --password-file pw" "unpack huge.exe --password-file pw -o out"; do
+    ( ulimit -v 400000; "$L" $cmd >out.txt 2>err.txt ); rc=$?
+    [ "$rc" = 4 ] || fail "'$cmd' -> exit $rc: $(cat err.txt)"
+    grep -q 'larger than 2 GiB' err.txt || fail "'$cmd': $(cat err.txt)"
+  done
+  # Something with no size (a device) is read no further than the limit.
+  expect_rc 4 "$L" info /dev/zero
+  # More key-derivation rounds than 10 times the default: refused before any
+  # derivation (4e9 rounds would take hours), as a later version's file.
+  p=$((1024 + 256))
+  for rounds in 10000001 4000000000; do
+    cp s.exe r.exe
+    python3 -c 'import struct,sys; f=open(sys.argv[1],"r+b"); f.seek(int(sys.argv[2])); f.write(struct.pack("<I",int(sys.argv[3])))' r.exe $((p + 8)) $rounds
+    expect_rc 7 "$L" unpack r.exe -o out --password-file pw
+    grep -q "newer version of lumisafe, or damaged: it asks for $rounds key-derivation rounds" err.txt || fail "rounds: $(cat err.txt)"
+    expect_rc 3 "$L" info r.exe   # the sum sees the change too
+    grep -q "it asks for $rounds key-derivation rounds" out.txt || fail "info on rounds: $(cat out.txt)"
+  done
+  expect_rc 1 "$L" pack t.txt --stub stub.bin --password-file pw --iterations 10000001 -o x.exe
+  # A sealed payload behind a form byte set to classic is a changed file.
+  cp s.exe f.exe; printf '\x00' | dd of=f.exe bs=1 seek=$((1024 + 24)) conv=notrunc 2>/dev/null
+  expect_rc 3 "$L" unpack f.exe -o out --password-file pw --force
+  grep -q 'payload is sealed, but the marker block says' err.txt || fail "form byte: $(cat err.txt)"
+  # An option before the command is named as what it is.
+  expect_rc 1 "$L" --bogus
+  grep -q "unknown option '--bogus'" err.txt || fail "unknown option: $(cat err.txt)"
   ;;
 *)
   fail "unknown case $case_name"

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "secret.h"
+
 struct FileMeta {
     uint64_t creationTime;   // FILETIME
     uint64_t lastAccessTime; // FILETIME
@@ -25,6 +27,10 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // Opens a file for reading by its UTF-8 name; errno says why not.
 std::FILE* OpenForReading(const std::string& path);
+
+// The size of an open file, whatever its size (a 32-bit long cannot hold
+// it); false for what has no size to tell (a pipe or a device reads 0).
+bool OpenFileSize(std::FILE* f, uint64_t* size);
 
 // The decoder stub built into the program, if it carries one.
 bool BuiltInStub(std::vector<uint8_t>* stub);
@@ -55,10 +61,11 @@ bool PendingWrite(PendingFile* f, const void* data, size_t length, std::string* 
 bool PendingCommit(PendingFile* f, const FileMeta* meta, bool overwrite, std::string* error);
 void PendingAbandon(PendingFile* f);
 
-// Reads a line from the terminal without echo: kSecretRead, kSecretNoTerminal,
-// or kSecretEnd when the input ended before a line did (Ctrl-D).
-enum SecretResult { kSecretRead, kSecretNoTerminal, kSecretEnd };
-int ReadSecret(const char* prompt, std::string* out);
+// Reads a line from the terminal without echo, as UTF-8, into out:
+// kSecretRead, kSecretNoTerminal, kSecretEnd when the input ended before a
+// line did (Ctrl-D), or kSecretTooLong when the line does not fit.
+enum SecretResult { kSecretRead, kSecretNoTerminal, kSecretEnd, kSecretTooLong };
+int ReadSecret(const char* prompt, Secret* out);
 bool StderrIsTerminal();
 // True when the program's console window closes as the program ends: a
 // console program started from Explorer, whose messages would flash past.

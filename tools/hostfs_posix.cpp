@@ -5,9 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <vector>
 
 #include "record.h"
@@ -81,6 +85,14 @@ std::vector<std::string> ProgramArguments(int argc, char** argv)
 std::FILE* OpenForReading(const std::string& path)
 {
     return std::fopen(path.c_str(), "rb");
+}
+
+bool OpenFileSize(std::FILE* f, uint64_t* size)
+{
+    struct stat st;
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
+    *size = static_cast<uint64_t>(st.st_size);
+    return true;
 }
 
 bool BuiltInStub(std::vector<uint8_t>*)
@@ -260,7 +272,7 @@ void PendingAbandon(PendingFile* f)
     haveTemp = 0;
 }
 
-int ReadSecret(const char* prompt, std::string* out)
+int ReadSecret(const char* prompt, Secret* out)
 {
     const int fd = open("/dev/tty", O_RDWR | O_NOCTTY);
     if (fd < 0) return kSecretNoTerminal;
@@ -275,23 +287,30 @@ int ReadSecret(const char* prompt, std::string* out)
         tcsetattr(fd, TCSAFLUSH, &quiet);
     }
     if (write(fd, prompt, std::strlen(prompt)) < 0) { /* prompt is a courtesy */ }
-    out->clear();
-    char c;
-    bool ok = false;
+    SecretClear(out);
+    // One byte at a time straight into the secret: no buffer of ours holds
+    // the line, and what follows it stays unread.
+    char c = 0;
+    bool ok = false, fits = true;
     while (read(fd, &c, 1) == 1) {
         if (c == '\n') {
             ok = true;
             break;
         }
-        out->push_back(c);
+        fits = fits && SecretAppend(out, &c, 1);
     }
+    c = 0;
     if (isTty) {
         tcsetattr(fd, TCSAFLUSH, &old);
         quietTerminal = -1;
     }
     if (write(fd, "\n", 1) < 0) { /* as above */ }
     close(fd);
-    if (!out->empty() && out->back() == '\r') out->pop_back();
+    if (out->length > 0 && out->bytes[out->length - 1] == '\r') out->bytes[--out->length] = 0;
+    if (!fits) {
+        SecretClear(out);
+        return kSecretTooLong;
+    }
     return ok ? kSecretRead : kSecretEnd;
 }
 
@@ -303,6 +322,17 @@ bool StderrIsTerminal()
 bool ConsoleClosesWithProgram()
 {
     return false; // a terminal outlives the programs run in it
+}
+
+void ProtectProcessMemory()
+{
+    // No core file; on Linux also no ptrace and no /proc/PID/mem for other
+    // processes of this user (the owner's root keeps both).
+    const struct rlimit none = {0, 0};
+    (void)setrlimit(RLIMIT_CORE, &none);
+#ifdef __linux__
+    (void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
 }
 
 uint32_t MachineSerial()

@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <io.h>
 #include <cstring>
+#include <memory>
 
 #include "record.h"
 #include "tool_ids.h"
@@ -136,6 +138,16 @@ std::vector<std::string> ProgramArguments(int argc, char** argv)
 std::FILE* OpenForReading(const std::string& path)
 {
     return _wfopen(FilePath(path).c_str(), L"rb");
+}
+
+bool OpenFileSize(std::FILE* f, uint64_t* size)
+{
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+    LARGE_INTEGER n;
+    if (h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &n) || n.QuadPart < 0)
+        return false;
+    *size = static_cast<uint64_t>(n.QuadPart);
+    return true;
 }
 
 bool BuiltInStub(std::vector<uint8_t>* stub)
@@ -377,9 +389,9 @@ void PendingAbandon(PendingFile* f)
     InterlockedExchange(&havePendingTemp, 0);
 }
 
-int ReadSecret(const char* prompt, std::string* out)
+int ReadSecret(const char* prompt, Secret* out)
 {
-    out->clear();
+    SecretClear(out);
     // The console itself, also when the standard streams are redirected.
     const HANDLE in = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
@@ -399,9 +411,13 @@ int ReadSecret(const char* prompt, std::string* out)
     const std::wstring wprompt = Wide(prompt);
     DWORD written;
     if (con != INVALID_HANDLE_VALUE) WriteConsoleW(con, wprompt.c_str(), static_cast<DWORD>(wprompt.size()), &written, nullptr);
-    std::wstring typed;
+    // The typed characters in one buffer of fixed size, wiped below: a
+    // growing string would leave copies behind.
+    const size_t kTypedMax = kDecoderPasswordMax + 1;
+    std::unique_ptr<wchar_t[]> typed(new wchar_t[kTypedMax]);
+    size_t typedLength = 0;
     wchar_t buf[256];
-    bool ended = false, done = false;
+    bool ended = false, done = false, fits = true;
     while (!done) {
         DWORD n = 0;
         if (!ReadConsoleW(in, buf, sizeof buf / sizeof buf[0], &n, nullptr) || n == 0) {
@@ -410,8 +426,10 @@ int ReadSecret(const char* prompt, std::string* out)
         }
         for (DWORD i = 0; i < n && !done; ++i) {
             if (buf[i] == L'\n') done = true;
-            else if (buf[i] == 0x1A && typed.empty()) ended = done = true; // Ctrl-Z: the end of input
-            else if (buf[i] != L'\r') typed.push_back(buf[i]);
+            else if (buf[i] == 0x1A && typedLength == 0) ended = done = true; // Ctrl-Z: the end of input
+            else if (buf[i] == L'\r') continue;
+            else if (typedLength < kTypedMax) typed[typedLength++] = buf[i];
+            else fits = false;
         }
     }
     SecureZeroMemory(buf, sizeof buf);
@@ -422,8 +440,20 @@ int ReadSecret(const char* prompt, std::string* out)
         CloseHandle(con);
     }
     CloseHandle(in);
-    *out = Utf8(typed.data(), typed.size());
-    if (!typed.empty()) SecureZeroMemory(&typed[0], typed.size() * sizeof(wchar_t));
+    int converted = 0;
+    if (fits && typedLength > 0) {
+        converted = WideCharToMultiByte(CP_UTF8, 0, typed.get(), static_cast<int>(typedLength),
+                                      reinterpret_cast<char*>(out->bytes), static_cast<int>(out->capacity), nullptr,
+                                      nullptr);
+        fits = converted > 0;
+    }
+    SecureZeroMemory(typed.get(), kTypedMax * sizeof(wchar_t));
+    if (!fits) {
+        SecretClear(out);
+        return kSecretTooLong;
+    }
+    out->length = static_cast<size_t>(converted);
+    out->bytes[out->length] = 0;
     return ended ? kSecretEnd : kSecretRead;
 }
 
@@ -438,6 +468,29 @@ bool ConsoleClosesWithProgram()
     // A console of its own (no shell attached to it) and typed input.
     DWORD processes[2], mode;
     return GetConsoleProcessList(processes, 2) == 1 && GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode);
+}
+
+// A crash ends the process on the spot: no error report, whose dump would
+// carry the process's memory, the password with it.
+static LONG WINAPI EndWithoutReport(EXCEPTION_POINTERS* e)
+{
+    TerminateProcess(GetCurrentProcess(), e && e->ExceptionRecord ? e->ExceptionRecord->ExceptionCode : 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+void ProtectProcessMemory()
+{
+    const UINT mode = SetErrorMode(0);
+    SetErrorMode(mode | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(EndWithoutReport);
+    // Vista and later: keep the heap out of any report still made (a debugger
+    // attached, say). Looked up, since XP's kernel32 lacks it.
+    typedef HRESULT(WINAPI * WerSetFlagsFn)(DWORD);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const WerSetFlagsFn werSetFlags =
+        kernel ? reinterpret_cast<WerSetFlagsFn>(reinterpret_cast<void (*)()>(GetProcAddress(kernel, "WerSetFlags")))
+               : nullptr;
+    if (werSetFlags) werSetFlags(1); // WER_FAULT_REPORTING_FLAG_NOHEAP
 }
 
 uint32_t MachineSerial()

@@ -27,6 +27,7 @@
 #include "sealed.h"
 #include "sealed_write.h"
 #include "pack.h"
+#include "secret.h"
 #include "sfx.h"
 
 namespace {
@@ -95,33 +96,42 @@ void ProgressEnd(Progress* p)
 
 // --- passwords --------------------------------------------------------------
 
-bool ReadPasswordFile(const std::string& path, std::string* out, std::string* error)
+// Reads the file straight into the secret: the stream gets no buffer of its
+// own, which would keep a copy of the password after the file is closed.
+bool ReadPasswordFile(const std::string& path, Secret* out, std::string* error)
 {
     std::FILE* f = OpenForReading(path);
     if (!f) {
         *error = path + ": " + std::strerror(errno);
         return false;
     }
-    out->clear();
-    char buf[4096];
+    (void)std::setvbuf(f, nullptr, _IONBF, 0);
+    SecretClear(out);
     size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
+    while (out->length < out->capacity &&
+           (n = std::fread(out->bytes + out->length, 1, out->capacity - out->length, f)) > 0)
+        out->length += n;
     const bool bad = std::ferror(f) != 0;
+    const bool tooLong = !bad && out->length == out->capacity && std::fgetc(f) != EOF;
     (void)std::fclose(f); // opened for reading: nothing to lose
-    if (bad) {
-        *error = path + ": read error";
+    if (bad || tooLong) {
+        SecretClear(out);
+        *error = path + (bad ? ": read error" : ": longer than any password the decoder takes");
         return false;
     }
-    if (!out->empty() && out->back() == '\n') {
-        out->pop_back();
-        if (!out->empty() && out->back() == '\r') out->pop_back();
+    if (out->length > 0 && out->bytes[out->length - 1] == '\n') {
+        out->bytes[--out->length] = 0;
+        if (out->length > 0 && out->bytes[out->length - 1] == '\r') out->bytes[--out->length] = 0;
     }
+    out->bytes[out->length] = 0;
     return true;
 }
 
-// The password as typed (UTF-8 on this side).
-int GetPassword(const Options& o, bool twice, std::string* typed)
+// The password as typed (UTF-8 on this side). From here until the process
+// ends its memory is kept out of core files and other processes' reach.
+int GetPassword(const Options& o, bool twice, Secret* typed)
 {
+    ProtectProcessMemory();
     std::string error;
     if (!o.passwordFile.empty()) {
         if (!ReadPasswordFile(o.passwordFile, typed, &error)) return Fail(kExitIo, error);
@@ -130,25 +140,27 @@ int GetPassword(const Options& o, bool twice, std::string* typed)
     const int got = ReadSecret("Password: ", typed);
     if (got == kSecretNoTerminal) return Fail(kExitUsage, "no terminal to ask the password on; use --password-file");
     if (got == kSecretEnd) return Fail(kExitUsage, "no password given");
+    if (got == kSecretTooLong) return Fail(kExitUsage, "the password is longer than the decoder takes");
     if (twice) {
-        std::string again;
-        if (ReadSecret("Password again: ", &again) != kSecretRead || again != *typed)
+        Secret again;
+        if (ReadSecret("Password again: ", &again) != kSecretRead || !SecretEqual(again, *typed))
             return Fail(kExitUsage, "the passwords do not match");
     }
     return kExitOk;
 }
 
-// The byte strings a Windows user could have typed for this password.
-std::vector<std::string> PasswordCandidates(const std::string& typed, int codepage)
+// The byte strings a Windows user could have typed for this password, into
+// out (two at most); returns how many.
+int PasswordCandidates(const Secret& typed, int codepage, Secret* out)
 {
-    if (IsAscii(typed) || !IsValidUtf8(typed)) return {typed};
-    std::vector<std::string> out;
+    if (IsAscii(SecretText(typed), typed.length) || !IsValidUtf8(SecretText(typed), typed.length))
+        return SecretAppend(&out[0], typed.bytes, typed.length) ? 1 : 0;
+    int count = 0;
     for (int cp : {kCodepage932, kCodepage1252}) {
         if (codepage != kCodepageAuto && cp != codepage) continue;
-        std::string bytes;
-        if (Utf8ToCodepage(typed, cp, &bytes)) out.push_back(bytes);
+        if (PasswordInCodepage(typed, cp, &out[count])) ++count;
     }
-    return out;
+    return count;
 }
 
 // --- info, verify and unpack --------------------------------------------------
@@ -196,11 +208,28 @@ void AddFormJson(Json* j, const FormInfo& f)
     }
 }
 
+// Why a sealed header is not followed: a later version's form, or more
+// key-derivation rounds than this version will run.
+bool TooManyRounds(const FormInfo& f)
+{
+    return f.headerStatus == kSealedNewer && f.header.version == kSealedVersion &&
+           f.header.kdf == kSealedKdfPbkdf2Sha256 && f.header.iterations > kSealedMaxIterations;
+}
+
+std::string NewerText(const FormInfo& f)
+{
+    if (TooManyRounds(f))
+        return "made by a newer version of lumisafe, or damaged: it asks for " + std::to_string(f.header.iterations) +
+               " key-derivation rounds, more than the " + std::to_string(uint32_t{kSealedMaxIterations}) +
+               " this version runs";
+    return "made by a newer version of lumisafe (unknown format version or key derivation)";
+}
+
 std::string FormText(const FormInfo& f)
 {
     if (f.name == "classic") return "classic (obfuscation only: not a protection against a determined reader)";
     if (f.name == "unknown") return "unknown: made by a newer version";
-    if (f.headerStatus == kSealedNewer) return "sealed, made by a newer version (format version or key derivation unknown)";
+    if (f.headerStatus == kSealedNewer) return "sealed, " + NewerText(f);
     if (f.headerStatus != kSealedOk) return "sealed, header damaged";
     return "sealed: AES-256-GCM, key from PBKDF2-HMAC-SHA256 with " + std::to_string(f.header.iterations) +
            " iterations, chunks of " + std::to_string(1u << f.header.chunkShift) + " bytes";
@@ -381,7 +410,7 @@ struct Decoded {
 // self-decoding file at all, else when it is needed.
 struct Password {
     bool asked = false;
-    std::string typed;
+    Secret typed;
 };
 
 int AskEarly(const Options& o, Password* password)
@@ -389,6 +418,13 @@ int AskEarly(const Options& o, Password* password)
     if (!MarkerNearStart(o.input, size_t{4} << 20)) return kExitOk; // the read will say what is wrong
     password->asked = true;
     return GetPassword(o, false, &password->typed);
+}
+
+// A payload that opens with a sealed header this version reads.
+bool LooksSealed(const std::vector<uint8_t>& payload)
+{
+    SealedHeader h;
+    return ParseSealedHeader(payload.data(), payload.size(), &h) != kSealedDamaged;
 }
 
 // Decodes the payload under the password, streaming the record to the sink
@@ -406,7 +442,7 @@ Decoded DecodeFile(const Options& o, const SfxLayout& l, std::vector<uint8_t>* p
         return d;
     }
     if (l.form == kFormSealed && form.headerStatus == kSealedNewer) {
-        d.exitCode = Fail(kExitNewer, o.input + ": made by a newer version of lumisafe (unknown format version or key derivation)");
+        d.exitCode = Fail(kExitNewer, o.input + ": " + NewerText(form));
         return d;
     }
     if (payload->size() < 2) {
@@ -421,16 +457,29 @@ Decoded DecodeFile(const Options& o, const SfxLayout& l, std::vector<uint8_t>* p
             return d;
         }
     }
-    const std::vector<std::string> candidates = PasswordCandidates(password->typed, o.codepage);
-    if (candidates.empty()) {
+    Secret candidates[2];
+    const int count = PasswordCandidates(password->typed, o.codepage, candidates);
+    if (count == 0) {
         d.exitCode = Fail(kExitUsage, "the password has characters of neither code page 932 nor 1252");
         return d;
     }
     int result = kDecodeWrong;
-    for (const std::string& candidate : candidates) {
-        if (l.form == kFormSealed) result = DecodeSealedPayload(payload, l.marker, candidate, sink, &d.header);
-        else result = DecodePayload(payload, MakeKeyString(candidate), sink, &d.header);
+    for (int i = 0; i < count; ++i) {
+        if (l.form == kFormSealed) {
+            result = DecodeSealedPayload(payload, l.marker, candidates[i], sink, &d.header);
+        } else {
+            Secret key(candidates[i].length + kKeyStringSlack);
+            MakeKeyString(candidates[i], &key);
+            result = DecodePayload(payload, key, sink, &d.header);
+        }
         if (result != kDecodeWrong) break; // the other failures hold for every candidate
+    }
+    // A sealed payload behind a form byte that says classic: the marker block
+    // was changed, since no password opens a sealed payload the classic way.
+    if (result == kDecodeWrong && l.form == kFormClassic && LooksSealed(*payload)) {
+        d.exitCode = Fail(kExitIntegrity, o.input + ": changed after it was made: its payload is sealed, but the "
+                                                    "marker block says it is not");
+        return d;
     }
     switch (result) {
     case kDecodeOk: return d;
@@ -605,7 +654,7 @@ int RunPack(const Options& o)
     int rc = PackCheck(MakePackRequest(o), &plan, &error);
     if (rc != kExitOk) return Fail(rc, error);
     for (const std::string& w : plan.warnings) Warn(w);
-    std::string typed;
+    Secret typed;
     rc = GetPassword(o, true, &typed);
     if (rc != kExitOk) return rc;
     // One bar per pass over the input.
@@ -623,7 +672,7 @@ int RunPack(const Options& o)
     PackResult result;
     rc = PackWrite(plan, typed, progress, &result, &error);
     ProgressEnd(&bar);
-    if (!typed.empty()) SecureWipe(&typed[0], typed.size());
+    SecretClear(&typed);
     if (rc != kExitOk) return Fail(rc, error);
     (void)std::fprintf(stderr, "%s: %s (%s, %s, %s of contents)\n", result.outputPath.c_str(),
                        Plural(result.fileLength, "byte", "bytes").c_str(), o.pack.classic ? "classic" : "sealed",
@@ -672,7 +721,7 @@ void BuildCommandLine(CLI::App* app, Options* o)
     pack->add_option("input", o->input, "the file to pack")->required();
     pack->add_option("-o,--output", o->output, "the self-decoding file, or a folder for it (default: the input's stem + .exe)");
     pack->add_option("--stub", o->pack.stubPath, "the decoder stub (default: lumisafe-stub.exe beside the tool, or the build's)");
-    pack->add_option("--caption", o->pack.caption, "the password dialog's title (default: \"NAME\" Decode; 206 bytes at most)");
+    pack->add_option("--caption", o->pack.caption, "the password dialog's title, in clear in the file (default: \"Decode sealed file\", or \"NAME\" Decode with --classic; 206 bytes at most)");
     pack->add_flag("--open-after", o->pack.openAfter, "open the file with its program after decoding");
     pack->add_option("--self-delete", o->selfDelete, "delete the self-decoding file after decoding: always, on (the user may untick it) or off")
         ->check(CLI::IsMember({"always", "on", "off"}));
@@ -708,6 +757,44 @@ void BuildCommandLine(CLI::App* app, Options* o)
     AddPasswordOptions(verify, o);
 }
 
+int UsageError(const std::string& message, const std::string& command = "")
+{
+    (void)std::fprintf(stderr, "lumisafe: %s\nTry 'lumisafe%s --help' for more information.\n", message.c_str(),
+                       command.c_str());
+    return kExitUsage;
+}
+
+// What the parser would get wrong or say too much about: an option before the
+// command, and a value given to --password, which is a password typed where
+// it lands in the shell's history and the logs, never to be repeated again.
+int CheckArgumentsPlainly(const std::vector<std::string>& arguments)
+{
+    if (arguments.size() >= 2) {
+        const std::string& first = arguments[1];
+        if (first.size() > 1 && first[0] == '-' && first != "-h" && first != "--help" && first != "--version")
+            return UsageError("unknown option '" + first.substr(0, first.find('=')) +
+                              "' (options follow the command: lumisafe COMMAND [OPTIONS])");
+    }
+    for (size_t i = 1; i < arguments.size() && arguments[i] != "--"; ++i)
+        if (arguments[i].compare(0, 11, "--password=") == 0)
+            return UsageError("--password takes no value: it asks for the password on the terminal "
+                              "(--password-file FILE reads it from a file); the value given is not shown");
+    return kExitOk;
+}
+
+// A parser message with the argument after --password (perhaps a password
+// typed there by mistake) left out.
+std::string WithoutPassword(std::string message, const std::vector<std::string>& arguments)
+{
+    for (size_t i = 1; i + 1 < arguments.size() && arguments[i] != "--"; ++i) {
+        if (arguments[i] != "--password" || arguments[i + 1].empty()) continue;
+        const std::string& value = arguments[i + 1];
+        for (size_t at; (at = message.find(value)) != std::string::npos;)
+            message.replace(at, value.size(), "(not shown)");
+    }
+    return message;
+}
+
 int Main(const std::vector<std::string>& arguments)
 {
     std::vector<char*> args;
@@ -736,6 +823,9 @@ int Main(const std::vector<std::string>& arguments)
                            argv[1]);
         return kExitUsage;
     }
+    // Before the parser sees them, which would repeat a value in its message.
+    const int early = CheckArgumentsPlainly(arguments);
+    if (early != kExitOk) return early;
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -748,8 +838,8 @@ int Main(const std::vector<std::string>& arguments)
         // A help request inside a command is CallForHelp too, but names it.
         std::string command;
         for (const CLI::App* c : app.get_subcommands()) command = " " + c->get_name();
-        (void)std::fprintf(stderr, "lumisafe: %s\nTry 'lumisafe%s --help' for more information.\n", e.what(),
-                           command.c_str());
+        (void)std::fprintf(stderr, "lumisafe: %s\nTry 'lumisafe%s --help' for more information.\n",
+                           WithoutPassword(e.what(), arguments).c_str(), command.c_str());
         return kExitUsage;
     }
     o.command = app.get_subcommands().front()->get_name();

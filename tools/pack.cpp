@@ -165,7 +165,7 @@ int ConvertNames(const PackRequest& r, PackPlan* plan, std::string* error)
         *error = base + ": the name is longer than 259 bytes";
         return kExitUsage;
     }
-    const std::string captionUtf8 = r.haveCaption ? r.caption : DefaultCaption(r.input);
+    const std::string captionUtf8 = r.haveCaption ? r.caption : DefaultCaption(r.input, r.classic);
     const int captionCp = IsValidUtf8(captionUtf8) ? ChooseCodepageFor(captionUtf8) : 0;
     std::string caption;
     if (!captionCp || !Utf8ToCodepage(captionUtf8, captionCp, &caption)) {
@@ -203,19 +203,20 @@ int CheckOutput(const PackRequest& r, PackPlan* plan, std::string* error)
 }
 
 // The password as the decoding machine's user types it: bytes of a Windows code page.
-int PasswordBytes(const std::string& typed, int codepage, std::string* password, std::string* error)
+int PasswordBytes(const Secret& typed, int codepage, Secret* password, std::string* error)
 {
-    if (typed.empty()) {
+    if (typed.length == 0) {
         *error = "the password is empty";
         return kExitUsage;
     }
-    *password = typed;
-    if (!IsAscii(typed) && IsValidUtf8(typed)) {
-        const int cp = codepage != kCodepageAuto ? codepage : ChooseCodepageFor(typed);
-        if (!cp || !Utf8ToCodepage(typed, cp, password)) {
-            *error = "the password has characters that its code page cannot hold";
-            return kExitUsage;
-        }
+    if (!PasswordInCodepage(typed, codepage, password)) {
+        *error = "the password has characters that its code page cannot hold";
+        return kExitUsage;
+    }
+    if (password->length > kDecoderPasswordMax) {
+        *error = "the password is longer than the " + std::to_string(kDecoderPasswordMax) +
+                 " bytes the decoder's password field takes";
+        return kExitUsage;
     }
     return kExitOk;
 }
@@ -269,14 +270,15 @@ int BuildRecord(const PackPlan& plan, const uint8_t* head, const PackProgress& p
 
 // Enciphers (classic) or seals in place, which binds the marker block's
 // caption and flags to the payload.
-int ProtectPayload(const PackPlan& plan, std::string* password, const uint8_t* block, std::vector<uint8_t>* payload,
+int ProtectPayload(const PackPlan& plan, const Secret& password, const uint8_t* block, std::vector<uint8_t>* payload,
                    std::string* error)
 {
     const size_t packedLength = payload->size();
     if (plan.request.classic) {
-        const std::string key = MakeKeyString(*password);
-        if (!EncipherPayload(payload->data(), static_cast<uint32_t>(packedLength), key.c_str(),
-                             static_cast<uint32_t>(key.size()))) {
+        Secret key(password.length + kKeyStringSlack);
+        MakeKeyString(password, &key);
+        if (!EncipherPayload(payload->data(), static_cast<uint32_t>(packedLength), SecretText(key),
+                             static_cast<uint32_t>(key.length))) {
             *error = "could not encode the payload";
             return kExitIo;
         }
@@ -285,8 +287,7 @@ int ProtectPayload(const PackPlan& plan, std::string* password, const uint8_t* b
     payload->resize(SealedPayloadSize(packedLength, kSealedDefaultChunkShift));
     size_t sealedLength = 0;
     const int rc = SealPayloadInPlace(payload->data(), packedLength, payload->size(), block,
-                                      reinterpret_cast<const uint8_t*>(password->data()),
-                                      static_cast<uint32_t>(password->size()), plan.request.iterations,
+                                      password.bytes, static_cast<uint32_t>(password.length), plan.request.iterations,
                                       kSealedDefaultChunkShift, &sealedLength);
     if (rc != kSealedOk) {
         *error = "could not seal the payload";
@@ -320,9 +321,18 @@ std::string PackedFileName(const std::string& input)
     return stem + ".exe";
 }
 
-std::string DefaultCaption(const std::string& input)
+const char kSealedCaption[] = "Decode sealed file";
+
+std::string NamedCaption(const std::string& input)
 {
     return "\"" + BaseName(input) + "\" Decode";
+}
+
+std::string DefaultCaption(const std::string& input, bool classic)
+{
+    // The caption is public, in clear in the marker block: a sealed file's
+    // name is part of what it keeps private.
+    return classic ? NamedCaption(input) : kSealedCaption;
 }
 
 uint64_t LargestInput(uint64_t stubLength, bool classic)
@@ -363,11 +373,11 @@ int PackCheck(const PackRequest& r, PackPlan* plan, std::string* error)
     return CheckOutput(r, plan, error);
 }
 
-int PackWrite(const PackPlan& plan, const std::string& typedPassword, const PackProgress& progress,
+int PackWrite(const PackPlan& plan, const Secret& typedPassword, const PackProgress& progress,
               PackResult* result, std::string* error)
 {
     const PackRequest& r = plan.request;
-    std::string password;
+    Secret password;
     int rc = PasswordBytes(typedPassword, r.codepage, &password, error);
     if (rc != kExitOk) return rc;
     uint8_t head[kRecordContentOffset];
@@ -375,10 +385,7 @@ int PackWrite(const PackPlan& plan, const std::string& typedPassword, const Pack
     bool stored = false;
     rc = BuildRecordHead(plan, progress, head, &result->contentLength, error);
     if (rc == kExitOk) rc = BuildRecord(plan, head, progress, &payload, &stored, error);
-    if (rc != kExitOk) {
-        SecureWipe(&password[0], password.size());
-        return rc;
-    }
+    if (rc != kExitOk) return rc;
 
     MarkerFields fields;
     fields.caption = plan.caption.c_str();
@@ -391,8 +398,8 @@ int PackWrite(const PackPlan& plan, const std::string& typedPassword, const Pack
     uint8_t block[kMarkerBlockSize];
     FillMarkerBlock(block, &fields);
 
-    rc = ProtectPayload(plan, &password, block, &payload, error);
-    SecureWipe(&password[0], password.size());
+    rc = ProtectPayload(plan, password, block, &payload, error);
+    SecretClear(&password);
     if (rc != kExitOk) return rc;
     if (plan.stub.size() + kMarkerBlockSize + payload.size() >= 0x80000000ull) {
         *error = r.input + ": the self-decoding file would pass 2 GiB";

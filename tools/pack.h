@@ -12,6 +12,7 @@
 #include "codepage.h"
 #include "hostfs.h"
 #include "sealed.h"
+#include "secret.h"
 
 struct PackRequest {
     std::string input;
@@ -57,8 +58,11 @@ struct PackResult {
 
 // The default name of the self-decoding file: the input's stem + ".exe".
 std::string PackedFileName(const std::string& input);
-// The caption proposed for a file: "NAME" Decode.
-std::string DefaultCaption(const std::string& input);
+// The caption proposed for a file: for the classic form "NAME" Decode, as
+// that form always had it; for a sealed file one that names nothing.
+extern const char kSealedCaption[];
+std::string NamedCaption(const std::string& input);
+std::string DefaultCaption(const std::string& input, bool classic);
 // The largest input whose self-decoding file, stored, stays under 2 GiB.
 uint64_t LargestInput(uint64_t stubLength, bool classic);
 
@@ -69,7 +73,7 @@ int PackCheck(const PackRequest& request, PackPlan* plan, std::string* error);
 
 // Packs under the typed password (UTF-8) and writes the self-decoding file,
 // which appears whole or not at all.
-int PackWrite(const PackPlan& plan, const std::string& typedPassword, const PackProgress& progress,
+int PackWrite(const PackPlan& plan, const Secret& typedPassword, const PackProgress& progress,
               PackResult* result, std::string* error);
 
 #endif

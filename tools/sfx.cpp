@@ -17,6 +17,10 @@ namespace {
 // integrity sum exactly as a piece-by-piece reader would do them.
 const size_t kChunk = 1u << 20;
 
+// A self-decoding file stays under 2 GiB: its offsets are signed 32-bit
+// numbers on the decoding side.
+const uint64_t kMaxFileLength = 0x7FFFFFFFull;
+
 struct FileCloser {
     void operator()(std::FILE* f) const { (void)std::fclose(f); } // read-only
 };
@@ -41,25 +45,35 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
         return kExitIo;
     }
     *layout = SfxLayout();
+    // The format's limit is checked before anything is read: a larger file
+    // would cost its whole size in time and memory only to be refused.
+    uint64_t fileSize = 0;
+    if (OpenFileSize(f.get(), &fileSize) && fileSize > kMaxFileLength) {
+        *error = path + ": larger than 2 GiB: not a self-decoding file";
+        return kExitNotSfx;
+    }
     // The payload is kept in one piece of the file's size, taken once: grown
     // by doubling it would need up to twice its size for a moment.
-    uint64_t fileSize = 0;
-    if (std::fseek(f.get(), 0, SEEK_END) == 0) {
-        const long size = std::ftell(f.get());
-        if (size > 0) fileSize = static_cast<uint64_t>(size);
-        if (payload && size > 0 && static_cast<unsigned long>(size) < 0x80000000ul)
-            payload->reserve(static_cast<size_t>(size));
-        std::rewind(f.get());
-    }
+    if (payload && fileSize > 0) payload->reserve(static_cast<size_t>(fileSize));
     char marker[kMarkerTextLength + 1];
     BuildMarkerText(marker);
     uint8_t lanes[16] = {0};
     std::vector<uint8_t> chunk(kChunk);
     bool found = false;
     uint64_t offset = 0;
+    // What cannot be sized (a pipe, a device) or grows while it is read is
+    // read no further than the limit either.
+    uint64_t readSoFar = 0;
+    const auto tooLarge = [&](size_t n) {
+        readSoFar += n;
+        if (readSoFar <= kMaxFileLength) return false;
+        *error = path + ": larger than 2 GiB: not a self-decoding file";
+        return true;
+    };
     while (!found) {
         const size_t n = std::fread(chunk.data(), 1, chunk.size(), f.get());
         if (n == 0) break;
+        if (tooLarge(n)) return kExitNotSfx;
         size_t piece = 0;
         while (piece < n) {
             const size_t len = n - piece < kMarkerBlockSize ? n - piece : size_t{kMarkerBlockSize};
@@ -101,6 +115,7 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
     for (;;) {
         const size_t n = std::fread(chunk.data(), 1, chunk.size(), f.get());
         if (n == 0) break;
+        if (tooLarge(n)) return kExitNotSfx;
         AddIntegrityLanes(lanes, chunk.data(), n);
         KeepPayloadHead(layout, chunk.data(), n);
         if (payload) payload->insert(payload->end(), chunk.data(), chunk.data() + n);
@@ -113,10 +128,6 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
         return kExitIo;
     }
     layout->fileLength = layout->payloadOffset + layout->payloadLength;
-    if (layout->fileLength >= 0x80000000ull) {
-        *error = path + ": larger than 2 GiB: not a self-decoding file";
-        return kExitNotSfx;
-    }
     std::memcpy(layout->computedSum, lanes, 16);
     layout->integrityOk = IntegritySumsEqual(lanes, layout->settings.integritySum) != 0;
     return kExitOk;
@@ -126,18 +137,18 @@ bool MarkerNearStart(const std::string& path, size_t limit)
 {
     std::unique_ptr<std::FILE, FileCloser> f(OpenForReading(path));
     if (!f) return false;
+    uint64_t size = 0;
+    if (OpenFileSize(f.get(), &size) && size > kMaxFileLength) return false; // refused before a password is asked
     std::vector<uint8_t> head(limit);
     const size_t n = std::fread(head.data(), 1, head.size(), f.get());
     return FindMarkerInBuffer(head.data(), n) + kMarkerBlockSize <= n;
 }
 
-std::string MakeKeyString(const std::string& password)
+void MakeKeyString(const Secret& password, Secret* key)
 {
-    std::vector<char> buf(password.size() + kKeyStringSlack);
-    const uint32_t n = BuildKeyString(reinterpret_cast<const uint8_t*>(password.data()),
-                                      static_cast<uint32_t>(password.size()), buf.data(),
-                                      static_cast<uint32_t>(buf.size()));
-    return std::string(buf.data(), n);
+    SecretClear(key);
+    key->length = BuildKeyString(password.bytes, static_cast<uint32_t>(password.length),
+                                 reinterpret_cast<char*>(key->bytes), static_cast<uint32_t>(key->capacity));
 }
 
 // Nonzero when the record starts with a header whose size field reads 304:
@@ -223,27 +234,26 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
     return kDecodeOk;
 }
 
-int DecodePayload(std::vector<uint8_t>* payload, const std::string& key, RecordSink* sink,
+int DecodePayload(std::vector<uint8_t>* payload, const Secret& key, RecordSink* sink,
                   RecordHeader* header)
 {
     const uint32_t length = static_cast<uint32_t>(payload->size());
     if (length < 2) return kDecodeShort;
-    const uint32_t keyLength = static_cast<uint32_t>(key.size());
-    DecipherPayload(payload->data(), length, key.c_str(), keyLength);
+    const uint32_t keyLength = static_cast<uint32_t>(key.length);
+    DecipherPayload(payload->data(), length, SecretText(key), keyLength);
     const int result = LzapHasHeader(payload->data(), length) ? DecodeStream(*payload, sink, header)
                                                               : DecodeStored(*payload, sink, header);
-    if (result != kDecodeOk) EncipherPayload(payload->data(), length, key.c_str(), keyLength);
+    if (result != kDecodeOk) EncipherPayload(payload->data(), length, SecretText(key), keyLength);
     return result;
 }
 
-int DecodeSealedPayload(std::vector<uint8_t>* payload, const uint8_t* marker, const std::string& password,
+int DecodeSealedPayload(std::vector<uint8_t>* payload, const uint8_t* marker, const Secret& password,
                         RecordSink* sink, RecordHeader* header)
 {
     std::vector<uint8_t> scratch(size_t{1} << kSealedMaxChunkShift);
     size_t plainLength = 0;
-    const int rc = OpenSealedPayload(payload->data(), payload->size(), marker,
-                                     reinterpret_cast<const uint8_t*>(password.data()),
-                                     static_cast<uint32_t>(password.size()), scratch.data(), scratch.size(),
+    const int rc = OpenSealedPayload(payload->data(), payload->size(), marker, password.bytes,
+                                     static_cast<uint32_t>(password.length), scratch.data(), scratch.size(),
                                      &plainLength);
     switch (rc) {
     case kSealedOk: break;

@@ -10,6 +10,7 @@
 #include "marker.h"
 #include "record.h"
 #include "sealed.h"
+#include "secret.h"
 
 // The tool's exit codes, one per kind of failure.
 enum ExitCode {
@@ -71,16 +72,18 @@ enum DecodeResult {
 // record to the sink without holding the decoded record in memory. On any
 // result but kDecodeOk the payload is enciphered again, so the caller can try
 // another key.
-int DecodePayload(std::vector<uint8_t>* payload, const std::string& key, RecordSink* sink,
+int DecodePayload(std::vector<uint8_t>* payload, const Secret& key, RecordSink* sink,
                   RecordHeader* header);
 
 // Opens a sealed payload in place under the password bytes (every tag is
 // checked before any plaintext is used), then streams the record to the sink.
 // Returns kDecodeWrong only for a wrong password; after a right one, failures
 // are damage.
-int DecodeSealedPayload(std::vector<uint8_t>* payload, const uint8_t* marker, const std::string& password,
+int DecodeSealedPayload(std::vector<uint8_t>* payload, const uint8_t* marker, const Secret& password,
                         RecordSink* sink, RecordHeader* header);
 
-std::string MakeKeyString(const std::string& password);
+// The classic form's key string, into key (of at least the password's
+// length plus kKeyStringSlack bytes).
+void MakeKeyString(const Secret& password, Secret* key);
 
 #endif

@@ -30,9 +30,12 @@ using testrecords::Record;
 // Stub, marker block with a correct sum, and the plaintext enciphered.
 static Bytes File(Bytes plaintext, const std::string& password)
 {
-    const std::string key = MakeKeyString(password);
+    Secret typed(password.size()), key(password.size() + kKeyStringSlack);
+    (void)SecretAppend(&typed, password.data(), password.size());
+    MakeKeyString(typed, &key);
     if (plaintext.size() >= 2)
-        EncipherPayload(plaintext.data(), static_cast<uint32_t>(plaintext.size()), key.c_str(), static_cast<uint32_t>(key.size()));
+        EncipherPayload(plaintext.data(), static_cast<uint32_t>(plaintext.size()), SecretText(key),
+                        static_cast<uint32_t>(key.length));
     Bytes file(512, 0);
     std::memcpy(file.data(), "MZ placeholder stub", 19);
     uint8_t block[256];

@@ -35,7 +35,8 @@ tool)
   for form in sealed classic; do
     opt=(); [ "$form" = classic ] && opt=(--classic)
     rm -rf out "$form.exe"; mkdir out
-    measure "pack $form" "$L" pack input.bin --stub "$STUB" --password-file pw -o "$form.exe" "${opt[@]}"
+    measure "pack $form" "$L" pack input.bin --stub "$STUB" --password-file pw -o "$form.exe" "${opt[@]}" \
+      --caption '"input.bin" Decode'   # the stub case finds its dialog by this caption
     echo "  $form.exe: $(stat -c %s "$form.exe") bytes"
     measure "unpack $form" "$L" unpack "$form.exe" -o out --password-file pw
     cmp -s input.bin out/input.bin || fail "$form: the unpacked file differs"
@@ -54,7 +55,8 @@ stub)
   mkdir -p "$c/big" "$c/out"
   for form in sealed classic; do
     [ -f "$work/$form.exe" ] || "$L" pack "$work/input.bin" --stub "$STUB" --password-file "$work/pw" \
-      -o "$work/$form.exe" $([ "$form" = classic ] && echo --classic) >/dev/null 2>&1 || fail "pack $form"
+      -o "$work/$form.exe" --caption '"input.bin" Decode' $([ "$form" = classic ] && echo --classic) >/dev/null 2>&1 \
+      || fail "pack $form"
     ln -f "$work/$form.exe" "$c/big/$form.exe" 2>/dev/null || cp "$work/$form.exe" "$c/big/$form.exe"
     rm -f "$c/out/"*
     start=$(date +%s)

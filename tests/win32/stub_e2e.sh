@@ -45,6 +45,8 @@ text_of() { # message id -> expected hex in this language
 # cases are about the dialogs, the stages and the files, and a million rounds
 # cost seconds each time under emulation. The decode case keeps the default.
 kdf=(--iterations 1000)
+# The dialogs are found by their caption: each file names its input there, as
+# a classic file does by default (a sealed one names nothing unless asked).
 
 # pack NAME DIR: a self-decoding file of a small text at C:\DIR\NAME
 pack() {
@@ -52,7 +54,8 @@ pack() {
   mkdir -p "$work/sample-$$"
   seq 1 3000 > "$work/sample-$$/sample.txt"
   printf 'pw' > "$work/pw-$$"
-  "$L" pack "$work/sample-$$/sample.txt" -o "$c/$2/$1" --stub "$STUB" --password-file "$work/pw-$$" --force "${kdf[@]}" >/dev/null 2>&1 \
+  "$L" pack "$work/sample-$$/sample.txt" -o "$c/$2/$1" --stub "$STUB" --password-file "$work/pw-$$" --force "${kdf[@]}" \
+    --caption '"sample.txt" Decode' >/dev/null 2>&1 \
     || fail "pack failed"
   rm -rf "$work/sample-$$" "$work/pw-$$"
 }
@@ -109,7 +112,8 @@ packf() {
   [[ " $* " == *" --classic "* ]] && derive=()
   mkdir -p "$c/$dir"
   printf 'pw' > "$work/pw-$$"
-  "$L" pack "$work/in/$name" -o "$c/$dir/${name%.*}.exe" --stub "$STUB" --password-file "$work/pw-$$" --force "${derive[@]}" "$@" \
+  "$L" pack "$work/in/$name" -o "$c/$dir/${name%.*}.exe" --stub "$STUB" --password-file "$work/pw-$$" --force "${derive[@]}" \
+    --caption "\"$name\" Decode" "$@" \
     >/dev/null 2>&1 || fail "pack $name failed"
   rm -f "$work/pw-$$"
 }

@@ -6,6 +6,7 @@
 //   wdrive none MS            print every dialog that appears within MS ms ("none" if none)
 //   wdrive dialog TITLE_HEX MS  wait for a dialog with that caption; print its hwnd
 //   wdrive text HWND ID       print a control's text as hex
+//   wdrive items HWND ID      print a combo box's list, one item per line as hex
 //   wdrive settext HWND ID HEX  set a control's text
 //   wdrive click HWND ID      post a button click (BM_CLICK)
 //   wdrive command HWND ID    post WM_COMMAND with the id
@@ -368,6 +369,17 @@ int main(int argc, char** argv)
         ControlText(Control(argv[2], argv[3]), text, sizeof text);
         std::printf("%s\n", Hex(text).c_str());
         return 0;
+    }
+    if (cmd == "items" && argc >= 4) {
+        HWND box = Control(argv[2], argv[3]);
+        const LRESULT count = SendMessageA(box, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            char text[4096] = {0};
+            if (SendMessageA(box, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) >= static_cast<LRESULT>(sizeof text)) continue;
+            SendMessageA(box, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+            std::printf("%s\n", Hex(text).c_str());
+        }
+        return count >= 0 ? 0 : 1;
     }
     if (cmd == "settext" && argc >= 5) {
         const std::string text = Unhex(argv[4]);

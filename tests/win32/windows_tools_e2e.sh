@@ -127,7 +127,7 @@ tool_stub)  # the stub decodes what lumisafe.exe packs, and knows the computer i
   seq 1 5000 > "$c/in/notes.txt"
   win pack 'C:\in\notes.txt' -o 'C:\in\notes.exe' --password-file 'C:\pw.txt' --iterations 1000 --show-encoder --force
   [ "$rc" = 0 ] || fail "pack exit $rc: $(cat "$work/stderr")"
-  stub_decodes 'C:\in\notes.exe' '"notes.txt" Decode' pw 'C:\out\notes.txt' "$c/out/notes.txt" "$c/in/notes.txt"
+  stub_decodes 'C:\in\notes.exe' 'Decode sealed file' pw 'C:\out\notes.txt' "$c/out/notes.txt" "$c/in/notes.txt"
   ;;
 tool_console)  # the password typed on the console: asked, not echoed; a wrong one exits 2
   mkdir -p "$c/in"; rm -f "$c/in/"*
@@ -175,7 +175,8 @@ tool_names)  # Japanese and accented names in a non-ASCII folder, through the wi
     [ "$rc" = 0 ] || fail "pack of $name exit $rc: $(cat "$work/stderr")"
     exe="${name%.*}.exe"
     [ -f "$c/$dir/$exe" ] || fail "no $dir/$exe"
-    [ "$("$L" info --json "$c/$dir/$exe" | json_field caption)" = "\"$name\" Decode" ] || fail "caption of $name"
+    # A sealed file's caption, readable without the password, names nothing.
+    [ "$("$L" info --json "$c/$dir/$exe" | json_field caption)" = "Decode sealed file" ] || fail "caption of $name"
     $run unpack --json --password-file 'C:\pw.txt' -o "C:\\$dir\\out" "C:\\$dir\\$exe"
     [ "$rc" = 0 ] || fail "unpack of $exe exit $rc: $(cat "$work/stderr")"
     cmp -s "$c/$dir/$name" "$c/$dir/out/$name" || fail "$name did not come back under its name"
@@ -223,7 +224,9 @@ packer)  # the packer window: the file as its argument, the passwords twice, the
   packer_pid=$!
   pk=$(wd dialog "$(hexof "$title")" 20000)
   [ "$pk" != timeout ] || fail "no packer window"
-  [ "$(wd text "$pk" 1005)" = "$(hexof '"report.txt" Decode')" ] || fail "caption not proposed: $(wd text "$pk" 1005)"
+  # Sealed: the proposed caption names nothing; the file's name is a choice.
+  [ "$(wd text "$pk" 1005)" = "$(hexof 'Decode sealed file')" ] || fail "caption not proposed: $(wd text "$pk" 1005)"
+  wd items "$pk" 1005 | grep -qx "$(hexof '"report.txt" Decode')" || fail "the name is not offered: $(wd items "$pk" 1005)"
   [ "$(wd text "$pk" 1012)" = "$(hexof 'C:\in\report.exe')" ] || fail "output not proposed: $(wd text "$pk" 1012)"
   wd settext "$pk" 1003 "$(hexof secret1)" >/dev/null; wd settext "$pk" 1004 "$(hexof secret2)" >/dev/null
   wd click "$pk" 1 >/dev/null
@@ -237,7 +240,7 @@ packer)  # the packer window: the file as its argument, the passwords twice, the
   wait_file "$c/in/report.exe"
   [ "$("$L" info --json "$c/in/report.exe" | json_field form)" = sealed ] || fail "not sealed by default"
   [ "$("$L" info --json "$c/in/report.exe" | json_field showEncoderInfo)" = 1 ] || fail "the option was not stored"
-  stub_decodes 'C:\in\report.exe' '"report.txt" Decode' secret1 'C:\in\decoded.txt' "$c/in/decoded.txt" "$c/in/report.txt"
+  stub_decodes 'C:\in\report.exe' 'Decode sealed file' secret1 'C:\in\decoded.txt' "$c/in/decoded.txt" "$c/in/report.txt"
 
   # Browse: a Japanese name chosen in the open dialog, packed in the classic form.
   if [ "$lang" = ja ]; then name='日本語.txt'; opentitle='暗号化するファイルの選択'
@@ -246,7 +249,8 @@ packer)  # the packer window: the file as its argument, the passwords twice, the
   wd click "$pk" 1002 >/dev/null
   wd save "$(ahex "$opentitle")" "$(ahex "C:\\in\\$name")" 20000 >/dev/null
   wait_text "$pk" 1001 "$(ahex "C:\\in\\$name")"
-  wd click "$pk" 1011 >/dev/null   # classic
+  wd click "$pk" 1011 >/dev/null   # classic: the caption follows the form
+  [ "$(wd text "$pk" 1005)" = "$(ahex "\"$name\" Decode")" ] || fail "the classic caption was not proposed: $(wd text "$pk" 1005)"
   wd settext "$pk" 1003 "$(hexof pw)" >/dev/null; wd settext "$pk" 1004 "$(hexof pw)" >/dev/null
   wd click "$pk" 1 >/dev/null
   wd box 60000 >/dev/null
