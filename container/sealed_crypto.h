@@ -29,6 +29,10 @@ int SealedKeyEncrypt(SealedKey* key, const uint8_t* nonce, const uint8_t* aad, u
 // Wipes and releases the key. A null key is allowed.
 void SealedKeyDestroy(SealedKey* key);
 
+// SHA-256 of length bytes into digest (32 bytes): kSealedOk, kSealedNoCrypto
+// or kSealedFailed.
+int SealedSha256(const uint8_t* data, size_t length, uint8_t* digest);
+
 // Fills out with bytes from the system's cryptographic random source
 // (encoders only). kSealedOk or kSealedFailed.
 int SealedRandom(uint8_t* out, size_t length);

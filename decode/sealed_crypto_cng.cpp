@@ -23,6 +23,10 @@ typedef decltype(&BCryptDestroyKey) DestroyKeyFn;
 typedef decltype(&BCryptDecrypt) CryptFn;
 typedef decltype(&BCryptDeriveKeyPBKDF2) DeriveFn;
 typedef decltype(&BCryptGenRandom) RandomFn;
+typedef decltype(&BCryptCreateHash) CreateHashFn;
+typedef decltype(&BCryptHashData) HashDataFn;
+typedef decltype(&BCryptFinishHash) FinishHashFn;
+typedef decltype(&BCryptDestroyHash) DestroyHashFn;
 
 // The entry points, looked up once per process, in the order of kEntryNames.
 static struct {
@@ -35,12 +39,17 @@ static struct {
     CryptFn decrypt;
     DeriveFn derive;
     RandomFn random;
+    CreateHashFn createHash;
+    HashDataFn hashData;
+    FinishHashFn finishHash;
+    DestroyHashFn destroyHash;
 } cng;
 static int cngState; // 0 not tried, 1 ready, -1 missing
 
 static const char kEntryNames[] = "BCryptOpenAlgorithmProvider\0BCryptCloseAlgorithmProvider\0BCryptSetProperty\0"
                                   "BCryptGenerateSymmetricKey\0BCryptDestroyKey\0BCryptEncrypt\0BCryptDecrypt\0"
-                                  "BCryptDeriveKeyPBKDF2\0BCryptGenRandom\0";
+                                  "BCryptDeriveKeyPBKDF2\0BCryptGenRandom\0BCryptCreateHash\0BCryptHashData\0"
+                                  "BCryptFinishHash\0BCryptDestroyHash\0";
 
 struct SealedKey {
     BCRYPT_ALG_HANDLE aes;
@@ -153,4 +162,25 @@ int SealedRandom(uint8_t* out, size_t length)
 {
     if (!LoadCng()) return kSealedNoCrypto;
     return cng.random(nullptr, out, static_cast<ULONG>(length), BCRYPT_USE_SYSTEM_PREFERRED_RNG) >= 0 ? kSealedOk : kSealedFailed;
+}
+
+int SealedSha256(const uint8_t* data, size_t length, uint8_t* digest)
+{
+    if (!LoadCng()) return kSealedNoCrypto;
+    BCRYPT_ALG_HANDLE sha = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    // The hash object's memory is the provider's own (Windows 7 and later).
+    int ok = cng.open(&sha, BCRYPT_SHA256_ALGORITHM, nullptr, 0) >= 0 &&
+             cng.createHash(sha, &hash, nullptr, 0, nullptr, 0, 0) >= 0;
+    // Fed in pieces a ULONG can count.
+    while (ok && length > 0) {
+        const ULONG n = length > 0x40000000u ? 0x40000000u : static_cast<ULONG>(length);
+        ok = cng.hashData(hash, const_cast<UCHAR*>(data), n, 0) >= 0;
+        data += n;
+        length -= n;
+    }
+    ok = ok && cng.finishHash(hash, digest, 32, 0) >= 0;
+    if (hash) cng.destroyHash(hash);
+    if (sha) cng.close(sha, 0);
+    return ok ? kSealedOk : kSealedFailed;
 }

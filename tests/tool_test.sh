@@ -397,6 +397,51 @@ limits)  # the format's limits are checked before the work they would cost
   expect_rc 1 "$L" --bogus
   grep -q "unknown option '--bogus'" err.txt || fail "unknown option: $(cat err.txt)"
   ;;
+program_part)  # the program part, what receives the password on Windows, is named
+  seq 1 2000 > t.txt
+  "$L" pack t.txt --password-file pw --iterations 1000 -o k.exe >/dev/null 2>err.txt || {
+    grep -q 'no decoder stub found' err.txt && { echo "skipped: no decoder stub built (build the win32 preset)"; exit 77; }
+    fail "pack: $(cat err.txt)"; }
+  marker=$("$L" info --json k.exe | python3 -c 'import json,sys; print(json.load(sys.stdin)["markerOffset"])')
+  # Rewrites the file's integrity sum as anyone can: sixteen byte lanes over
+  # the stub and the payload but its last P mod 16 bytes.
+  resum() {
+    python3 - "$1" "$marker" <<'PY'
+import sys
+path, m = sys.argv[1], int(sys.argv[2])
+d = bytearray(open(path, "rb").read())
+payload = d[m + 256:]
+data = d[:m] + payload[:len(payload) - len(payload) % 16]
+d[m + 239:m + 255] = bytes(sum(data[i::16]) & 0xFF for i in range(16))
+open(path, "wb").write(d)
+PY
+  }
+  cp k.exe same.exe; resum same.exe; cmp -s k.exe same.exe || fail "the sum is not what this test computes"
+  expect_rc 0 "$L" info k.exe
+  grep -q '^program part       known: the decoder stub of this lumisafe' out.txt || fail "own stub: $(cat out.txt)"
+  [ ! -s err.txt ] || fail "a warning for a known stub: $(cat err.txt)"
+  # peoffset field bytes | known?: a changed instruction is another program;
+  # the header's CheckSum, which signing rewrites, is not part of the identity.
+  pe=$(od -An -tu4 -j 60 -N 4 k.exe | tr -d ' ')
+  while read -r what offset want; do
+    cp k.exe x.exe
+    printf '\x5a' | dd of=x.exe bs=1 seek="$offset" conv=notrunc 2>/dev/null
+    resum x.exe
+    expect_rc 0 "$L" verify x.exe --password-file pw --json
+    python3 -c 'import json,sys; j=json.load(open("out.txt")); sys.exit(0 if j["programPart"]["known"] == (sys.argv[1] == "yes") else 1)' "$want" \
+      || fail "$what: $(cat out.txt)"
+    if [ "$want" = no ]; then
+      grep -q 'receives the password' out.txt err.txt || fail "$what: no warning: $(cat err.txt)"
+      expect_rc 0 "$L" info x.exe; grep -q 'UNKNOWN program' out.txt || fail "$what: info: $(cat out.txt)"
+      grep -q 'not a decoder stub lumisafe knows' err.txt || fail "$what: info warns: $(cat err.txt)"
+      expect_rc 0 "$L" unpack x.exe -o out.json.txt --password-file pw --json
+      grep -q '"known":false' out.txt || fail "$what: unpack --json: $(cat out.txt)"
+    fi
+  done <<ROWS
+code 2048 no
+checksum $((pe + 24 + 64)) yes
+ROWS
+  ;;
 *)
   fail "unknown case $case_name"
   ;;

@@ -27,6 +27,7 @@
 #include "sealed.h"
 #include "sealed_write.h"
 #include "pack.h"
+#include "program_part.h"
 #include "secret.h"
 #include "sfx.h"
 
@@ -311,6 +312,37 @@ Json AttributeNames(uint32_t attributes)
     return names;
 }
 
+// --- the program part ---------------------------------------------------------
+
+const char kUnknownProgramWarning[] =
+    "the program part of this file is not a decoder stub lumisafe knows. When the file is run on Windows, "
+    "that program receives the password typed into it: do not run the file; 'lumisafe unpack' opens it "
+    "without running anything";
+
+ProgramPart IdentifyProgram(const Options& o, const SfxLayout& l)
+{
+    ProgramPart part;
+    std::string error;
+    if (!IdentifyProgramPart(o.input, l.markerOffset, &part, &error)) part = ProgramPart(); // unknown
+    return part;
+}
+
+std::string ProgramText(const ProgramPart& p)
+{
+    if (p.known) return "known: " + p.knownAs + " (SHA-256 " + p.sha256 + ")";
+    return "UNKNOWN program" + (p.sha256.empty() ? std::string() : " (SHA-256 " + p.sha256 + ")");
+}
+
+void AddProgramJson(Json* j, const ProgramPart& p)
+{
+    Json part;
+    part["known"] = p.known;
+    part["sha256"] = p.sha256;
+    if (p.known) part["knownAs"] = p.knownAs;
+    else part["warning"] = kUnknownProgramWarning;
+    (*j)["programPart"] = part;
+}
+
 // Reads the file, refusing a folder plainly.
 int ReadLayout(const Options& o, SfxLayout* l, std::vector<uint8_t>* payload)
 {
@@ -336,6 +368,7 @@ int RunInfo(const Options& o)
     const MarkerSettings& s = l.settings;
     const std::string caption = DisplayText(s.dialogCaption, o.codepage);
     const FormInfo form = DescribeForm(l);
+    const ProgramPart program = IdentifyProgram(o, l);
     if (o.json) {
         Json j;
         j["fileLength"] = l.fileLength;
@@ -349,6 +382,7 @@ int RunInfo(const Options& o)
         j["showEncoderInfo"] = s.showEncoderInfo;
         j["integrity"] = l.integrityOk ? "ok" : "mismatch";
         AddFormJson(&j, form);
+        AddProgramJson(&j, program);
         j["flags"] = {{"openAfterDecode", YesNo(s.openAfterDecode)},
                       {"selfDeleteMode", SelfDeleteWords(s.selfDeleteMode)},
                       {"allowSavePassword", YesNo(s.allowSavePassword)},
@@ -366,6 +400,8 @@ int RunInfo(const Options& o)
         std::printf("show encoder       %s\n", YesNo(s.showEncoderInfo).c_str());
         std::printf("integrity sum      %s\n", l.integrityOk ? "ok" : "mismatch: the file was changed after it was made");
         std::printf("form               %s\n", FormText(form).c_str());
+        std::printf("program part       %s\n", ProgramText(program).c_str());
+        if (!program.known) Warn(kUnknownProgramWarning);
     }
     return l.integrityOk ? kExitOk : kExitIntegrity;
 }
@@ -529,15 +565,19 @@ int RunVerify(const Options& o)
     if (!decode) {
         if (!l.integrityOk)
             return Fail(kExitIntegrity, o.input + ": integrity mismatch: the file was changed after it was made");
+        const ProgramPart program = IdentifyProgram(o, l);
         if (o.json) {
             Json j;
             j["integrity"] = "ok";
             AddFormJson(&j, form);
+            AddProgramJson(&j, program);
             j["decoded"] = false;
             std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
         } else {
             std::printf("%s: integrity sum ok: it covers %s\n", o.input.c_str(), SumCoverage(l).c_str());
             std::printf("form: %s\n", FormText(form).c_str());
+            std::printf("program part: %s\n", ProgramText(program).c_str());
+            if (!program.known) Warn(kUnknownProgramWarning);
             std::printf("(--password or --password-file also decodes the whole file, writing nothing)\n");
         }
         return kExitOk;
@@ -551,10 +591,12 @@ int RunVerify(const Options& o)
     if (d.exitCode != kExitOk) return d.exitCode;
     if (!l.integrityOk)
         return Fail(kExitIntegrity, o.input + ": integrity mismatch: the contents decode, but the file was changed after it was made");
+    const ProgramPart program = IdentifyProgram(o, l);
     if (o.json) {
         Json j = HeaderJson(d.header, o.codepage);
         j["integrity"] = "ok";
         AddFormJson(&j, form);
+        AddProgramJson(&j, program);
         j["decoded"] = true;
         std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
     } else {
@@ -562,6 +604,8 @@ int RunVerify(const Options& o)
                     DisplayText(d.header.fileName, o.codepage).c_str(),
                     Plural(d.header.contentLength, "byte", "bytes").c_str(),
                     l.form == kFormSealed ? "; every chunk authenticated" : " and matches its content check");
+        std::printf("program part: %s\n", ProgramText(program).c_str());
+        if (!program.known) Warn(kUnknownProgramWarning);
     }
     return kExitOk;
 }
@@ -623,10 +667,13 @@ int RunUnpack(const Options& o)
         PendingAbandon(&out);
         return Fail(kExitIo, error);
     }
+    const ProgramPart program = IdentifyProgram(o, l);
+    if (!program.known) Warn(kUnknownProgramWarning);
     if (o.json) {
         Json j = HeaderJson(header, o.codepage);
         j["output"] = outputPath;
         AddFormJson(&j, DescribeForm(l));
+        AddProgramJson(&j, program);
         std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
     } else {
         (void)std::fprintf(stderr, "%s: %s\n", outputPath.c_str(), Plural(header.contentLength, "byte", "bytes").c_str());

@@ -50,27 +50,16 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* data, uint64_t
     return !bad;
 }
 
-// The stub named on the command line, else the one built into the program,
-// else one beside the program, else the build's own.
+// The stub named on the command line, else the default one.
 int LoadStub(const PackRequest& r, PackPlan* plan, std::string* error)
 {
     std::string path = r.stubPath;
-    if (path.empty() && BuiltInStub(&plan->stub)) {
-        plan->stubPath.clear();
-    } else {
-        if (path.empty()) {
-            const std::string beside = JoinPath(ExecutableDir(), "lumisafe-stub.exe");
-            const std::string built = LUMISAFE_DEFAULT_STUB;
-            if (PathExists(beside)) path = beside;
-            else if (!built.empty() && PathExists(built)) path = built;
-        }
-        if (path.empty()) {
-            *error = "no decoder stub found: build the win32 preset, or name one with --stub";
-            return kExitUsage;
-        }
-        if (!ReadWholeFile(path, &plan->stub, 64u << 20, error)) return kExitIo;
-        plan->stubPath = path;
+    if (path.empty()) {
+        if (!LoadDefaultStub(&plan->stub, &path, error)) return path.empty() ? kExitUsage : kExitIo;
+    } else if (!ReadWholeFile(path, &plan->stub, 64u << 20, error)) {
+        return kExitIo;
     }
+    plan->stubPath = path;
     if (!IsUsableStub(plan->stub.data(), plan->stub.size())) {
         *error = (path.empty() ? std::string("the built-in stub") : path) +
                  ": not usable as a stub (its length must be a multiple of 256 and it must hold no marker block)";
@@ -322,6 +311,21 @@ std::string PackedFileName(const std::string& input)
 }
 
 const char kSealedCaption[] = "Decode sealed file";
+
+bool LoadDefaultStub(std::vector<uint8_t>* stub, std::string* path, std::string* error)
+{
+    path->clear();
+    if (BuiltInStub(stub)) return true;
+    const std::string beside = JoinPath(ExecutableDir(), "lumisafe-stub.exe");
+    const std::string built = LUMISAFE_DEFAULT_STUB;
+    if (PathExists(beside)) *path = beside;
+    else if (!built.empty() && PathExists(built)) *path = built;
+    if (path->empty()) {
+        *error = "no decoder stub found: build the win32 preset, or name one with --stub";
+        return false;
+    }
+    return ReadWholeFile(*path, stub, 64u << 20, error);
+}
 
 std::string NamedCaption(const std::string& input)
 {

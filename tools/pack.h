@@ -63,6 +63,10 @@ std::string PackedFileName(const std::string& input);
 extern const char kSealedCaption[];
 std::string NamedCaption(const std::string& input);
 std::string DefaultCaption(const std::string& input, bool classic);
+// The stub packed when none is named: the one built into the program, else
+// lumisafe-stub.exe beside it, else the build's. *path is empty for the
+// built-in one; false with *error set (and *path empty) when there is none.
+bool LoadDefaultStub(std::vector<uint8_t>* stub, std::string* path, std::string* error);
 // The largest input whose self-decoding file, stored, stays under 2 GiB.
 uint64_t LargestInput(uint64_t stubLength, bool classic);
 

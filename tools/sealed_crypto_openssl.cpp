@@ -75,3 +75,9 @@ int SealedRandom(uint8_t* out, size_t length)
 {
     return length <= INT_MAX && RAND_bytes(out, static_cast<int>(length)) == 1 ? kSealedOk : kSealedFailed;
 }
+
+int SealedSha256(const uint8_t* data, size_t length, uint8_t* digest)
+{
+    unsigned int n = 0;
+    return EVP_Digest(data, length, digest, &n, EVP_sha256(), nullptr) == 1 && n == 32 ? kSealedOk : kSealedFailed;
+}
