@@ -5,6 +5,7 @@
 #include "cipher.h"
 #include "lzap.h"
 #include "sealed.h"
+#include "sealed_crypto.h"
 #include "stub_state.h"
 
 // The decompressor's tables exist once per process.
@@ -58,6 +59,26 @@ static int ReadPayload(MemBlock* block, void (*keepResponsive)())
         return kDecodeCannotRead;
     }
     return kDecodeOk;
+}
+
+int SealedFileId(uint8_t* id)
+{
+    if (MarkerForm(markerBlock) != kFormSealed) return kFileIdClassic;
+    uint8_t head[kSealedHeaderSize];
+    DWORD got = 0;
+    const HANDLE f = CreateFileA(selfDecodingPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return kFileIdUnknown;
+    const BOOL read = SetFilePointer(f, static_cast<LONG>(payloadOffset), nullptr, FILE_BEGIN) == payloadOffset &&
+                      ReadFile(f, head, sizeof head, &got, nullptr) && got == sizeof head;
+    CloseHandle(f);
+    SealedHeader h;
+    uint8_t digest[32];
+    if (!read || ParseSealedHeader(head, sizeof head, &h) != kSealedOk ||
+        SealedSha256(h.salt, kSealedSaltSize, digest) != kSealedOk)
+        return kFileIdUnknown;
+    CopyMemory(id, digest, kFileIdBytes);
+    return kFileIdSealed;
 }
 
 // Classic form: the key string (the password and its length in digits),

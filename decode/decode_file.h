@@ -49,6 +49,13 @@ int DecodeRecord(char* password, uint32_t passwordLength, uint32_t capacity, Mem
 // Called once per DecodeRecord.
 int WriteDecodedFile(const char* path, const RecordHeader* header, const MemBlock* block, void (*keepResponsive)());
 
+// The id a sealed file's saved password is kept under: the first id bytes of
+// the SHA-256 of the salt in its payload's header. kFileIdSealed with id
+// filled, kFileIdClassic for a classic file, or kFileIdUnknown for a sealed
+// file whose header cannot be read or hashed.
+enum { kFileIdClassic, kFileIdSealed, kFileIdUnknown, kFileIdBytes = 16 };
+int SealedFileId(uint8_t* id);
+
 // Releases what DecodeRecord holds: the payload and the expansion window.
 void DecodeRelease(MemBlock* block);
 

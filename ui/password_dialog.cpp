@@ -22,6 +22,17 @@ static void Fail(HWND window, MessageId id)
     ShowError(window, dialogCaption, id);
 }
 
+// Whose saved password this file uses: the one classic files share, or a
+// sealed file's own, by its id. A sealed file whose id cannot be had saves
+// and is offered nothing, rather than the shared one.
+static uint8_t fileId[kFileIdBytes];
+static int fileKind; // kFileIdClassic, kFileIdSealed or kFileIdUnknown
+
+static const uint8_t* FileId()
+{
+    return fileKind == kFileIdSealed ? fileId : nullptr;
+}
+
 // Moves the self-delete box into the save-password box's place and the
 // buttons up by the same distance, hides the save-password box and makes
 // the dialog that much shorter. Its top-left corner stays where it is.
@@ -82,7 +93,8 @@ static void InitPasswordDialog(HWND window)
         CollapseSaveOption(window);
     } else {
         static char saved[kSavedPasswordSize];
-        if (LoadSavedPassword(saved)) {
+        fileKind = SealedFileId(fileId);
+        if (fileKind != kFileIdUnknown && LoadSavedPassword(FileId(), saved)) {
             CheckDlgButton(window, IDC_SAVE_PASSWORD, BST_CHECKED);
             SetDlgItemTextA(window, IDC_PASSWORD_EDIT, saved);
         }
@@ -121,14 +133,14 @@ static int AskOutputPath(HWND window, const RecordHeader* header, char* path)
 
 static void UpdateSavedPassword(HWND window)
 {
-    if (allowSavePassword == 0) return;
+    if (allowSavePassword == 0 || fileKind == kFileIdUnknown) return;
     if (IsDlgButtonChecked(window, IDC_SAVE_PASSWORD) != BST_CHECKED) {
-        ForgetPassword();
+        ForgetPassword(FileId());
         return;
     }
     static char text[kSavedPasswordSize];
     const int n = GetDlgItemTextA(window, IDC_PASSWORD_EDIT, text, kSavedPasswordSize);
-    SavePassword(text, n > 0 ? static_cast<uint32_t>(n) : 0);
+    SavePassword(FileId(), text, n > 0 ? static_cast<uint32_t>(n) : 0);
     SecureZeroMemory(text, sizeof text);
 }
 

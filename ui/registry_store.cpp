@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <wincrypt.h>
+
 #include "strbuf.h"
 
 static const char kStoreKey[] = "Software\\By Korvan\\lumisafe";
@@ -17,20 +19,59 @@ static void EncoderKey(const char* prefix, uint32_t serial, char* out, uint32_t 
     StrAddHex8(&b, serial);
 }
 
-int LoadSavedPassword(char* password)
+// --- the data protection API, from crypt32.dll in the system directory --------
+
+typedef decltype(&CryptProtectData) ProtectFn;
+typedef decltype(&CryptUnprotectData) UnprotectFn;
+static ProtectFn protectData;
+static UnprotectFn unprotectData;
+
+// Loaded by its full path, only when a password is saved or offered: never
+// from the folder of the file being decoded, and no import that would keep
+// the program from starting where it is missing.
+static int LoadCrypt32()
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStoreKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-    DWORD type = REG_SZ;
-    DWORD size = kSavedPasswordSize;
-    const LONG rc = RegQueryValueExA(key, "DecodeAuto", nullptr, &type,
-                                     reinterpret_cast<BYTE*>(password), &size);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS || type != REG_SZ) return 0;
-    // The system may hand back a terminator of its own; a full buffer must
-    // not be terminated one byte past its end.
-    password[size < kSavedPasswordSize ? size : kSavedPasswordSize - 1] = 0;
+    static int state; // 0 not tried, 1 ready, -1 missing
+    if (state) return state > 0;
+    state = -1;
+    char path[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(path, MAX_PATH);
+    if (n == 0 || n + 13 >= MAX_PATH) return 0;
+    lstrcpyA(path + n, "\\crypt32.dll");
+    const HMODULE dll = LoadLibraryA(path);
+    if (!dll) return 0;
+    protectData = reinterpret_cast<ProtectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "CryptProtectData")));
+    unprotectData = reinterpret_cast<UnprotectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "CryptUnprotectData")));
+    if (!protectData || !unprotectData) return 0;
+    state = 1;
     return 1;
+}
+
+// A sealed file's id is the protection's extra entropy too: a value copied
+// under another file's name does not open.
+static DATA_BLOB Entropy(const uint8_t* fileId)
+{
+    DATA_BLOB b = {fileId ? DWORD{kFileIdBytes} : DWORD{0}, const_cast<BYTE*>(fileId)};
+    return b;
+}
+
+// Where a file's password is kept: key and value name.
+static const char kSharedValue[] = "DecodeAutoProtected";
+static const char kPlainValue[] = "DecodeAuto"; // an older version's, in plain text
+static const char kSealedKey[] = "Software\\By Korvan\\lumisafe\\sealed";
+static const char kSealedSubKey[] = "By Korvan\\lumisafe\\sealed";
+
+static void ValueName(const uint8_t* fileId, char* name, uint32_t capacity)
+{
+    StrBuf b;
+    StrInit(&b, name, capacity);
+    if (!fileId) {
+        StrAdd(&b, kSharedValue);
+        return;
+    }
+    for (uint32_t i = 0; i < kFileIdBytes; i += 4)
+        StrAddHex8(&b, static_cast<uint32_t>(fileId[i]) << 24 | static_cast<uint32_t>(fileId[i + 1]) << 16 |
+                           static_cast<uint32_t>(fileId[i + 2]) << 8 | fileId[i + 3]);
 }
 
 // Opens "Software" for writing and creates (or opens) the sub-key under it.
@@ -46,20 +87,87 @@ static int CreateUnderSoftware(const char* subKey, HKEY* software, HKEY* key)
     return 1;
 }
 
-void SavePassword(const char* password, uint32_t length)
+// Protects length bytes and writes them as a binary value. 1 when written.
+static int WriteProtected(const uint8_t* fileId, const char* password, uint32_t length)
 {
+    if (!LoadCrypt32()) return 0;
+    DATA_BLOB in = {length, reinterpret_cast<BYTE*>(const_cast<char*>(password))};
+    DATA_BLOB entropy = Entropy(fileId);
+    DATA_BLOB out = {0, nullptr};
+    if (!protectData(&in, L"lumisafe", &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out)) return 0;
     HKEY software, key;
-    if (!CreateUnderSoftware(kStoreSubKey, &software, &key)) return;
-    RegSetValueExA(key, "DecodeAuto", 0, REG_SZ, reinterpret_cast<const BYTE*>(password), length);
-    RegCloseKey(key);
-    RegCloseKey(software);
+    int written = 0;
+    if (CreateUnderSoftware(fileId ? kSealedSubKey : kStoreSubKey, &software, &key)) {
+        char name[40];
+        ValueName(fileId, name, sizeof name);
+        written = RegSetValueExA(key, name, 0, REG_BINARY, out.pbData, out.cbData) == ERROR_SUCCESS;
+        RegCloseKey(key);
+        RegCloseKey(software);
+    }
+    LocalFree(out.pbData);
+    return written;
 }
 
-void ForgetPassword()
+// An older version kept the shared password in plain text: it becomes the
+// protected shared value, and the plain one goes, once it is safely replaced.
+static void MovePlainPassword()
 {
     HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStoreKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
-    RegDeleteValueA(key, "DecodeAuto");
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kStoreKey, 0, KEY_READ | KEY_WRITE, &key) != ERROR_SUCCESS) return;
+    static char plain[kSavedPasswordSize];
+    DWORD type = REG_SZ, size = kSavedPasswordSize - 1;
+    if (RegQueryValueExA(key, kPlainValue, nullptr, &type, reinterpret_cast<BYTE*>(plain), &size) == ERROR_SUCCESS &&
+        type == REG_SZ) {
+        // Its byte count may or may not hold a terminator.
+        const uint32_t length = StrLenMax(plain, size < kSavedPasswordSize ? size : kSavedPasswordSize - 1);
+        if (WriteProtected(nullptr, plain, length)) RegDeleteValueA(key, kPlainValue);
+    }
+    SecureZeroMemory(plain, sizeof plain);
+    RegCloseKey(key);
+}
+
+int LoadSavedPassword(const uint8_t* fileId, char* password)
+{
+    MovePlainPassword();
+    if (!LoadCrypt32()) return 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, fileId ? kSealedKey : kStoreKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    char name[40];
+    ValueName(fileId, name, sizeof name);
+    // The protected form of 4095 bytes, with room for the protection's own.
+    static BYTE blob[2 * kSavedPasswordSize];
+    DWORD type = REG_BINARY, size = sizeof blob;
+    const LONG rc = RegQueryValueExA(key, name, nullptr, &type, blob, &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_BINARY) return 0;
+    DATA_BLOB in = {size, blob};
+    DATA_BLOB entropy = Entropy(fileId);
+    DATA_BLOB out = {0, nullptr};
+    // Another user's value, or one moved between machines, does not open.
+    if (!unprotectData(&in, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out)) return 0;
+    const int fits = out.cbData < kSavedPasswordSize;
+    if (fits) {
+        CopyMemory(password, out.pbData, out.cbData);
+        password[out.cbData] = 0;
+    }
+    SecureZeroMemory(out.pbData, out.cbData);
+    LocalFree(out.pbData);
+    return fits;
+}
+
+void SavePassword(const uint8_t* fileId, const char* password, uint32_t length)
+{
+    (void)WriteProtected(fileId, password, length);
+}
+
+void ForgetPassword(const uint8_t* fileId)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, fileId ? kSealedKey : kStoreKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS) return;
+    char name[40];
+    ValueName(fileId, name, sizeof name);
+    RegDeleteValueA(key, name);
+    if (!fileId) RegDeleteValueA(key, kPlainValue);
     RegCloseKey(key);
 }
 

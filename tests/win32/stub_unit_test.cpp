@@ -31,39 +31,98 @@ bool RawValue(const char* key, const char* name, std::string* data, DWORD* type)
     return true;
 }
 
-TEST(RegistryStore, PasswordSavedWithoutTerminatorReadBackExactly)
+const char kSealedKey[] = "Software\\By Korvan\\lumisafe\\sealed";
+const uint8_t kIdA[kFileIdBytes] = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07,
+                                    0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0xAF};
+const uint8_t kIdB[kFileIdBytes] = {0xFF};
+const char kIdAName[] = "000102030405060708090A0B0C0D0EAF";
+
+void WriteRaw(const char* key, const char* name, DWORD type, const std::string& data)
 {
-    ForgetPassword();
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(k, name, 0, type, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+    RegCloseKey(k);
+}
+
+TEST(RegistryStore, SharedPasswordIsProtectedAndReadBackExactly)
+{
+    ForgetPassword(nullptr);
     char pw[kSavedPasswordSize];
     const char secret[] = "pa ss\x82\xA0word";
-    SavePassword(secret, sizeof secret - 1);
+    SavePassword(nullptr, secret, sizeof secret - 1);
     std::string raw;
     DWORD type = 0;
-    ASSERT_TRUE(RawValue(kKey, "DecodeAuto", &raw, &type));
-    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    ASSERT_EQ(LoadSavedPassword(pw), 1);
+    ASSERT_TRUE(RawValue(kKey, "DecodeAutoProtected", &raw, &type));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(raw.find("pa ss"), std::string::npos) << "the password is readable in the registry";
+    EXPECT_FALSE(RawValue(kKey, "DecodeAuto", &raw, &type)) << "a plain value was written";
+    ASSERT_EQ(LoadSavedPassword(nullptr, pw), 1);
     EXPECT_STREQ(pw, secret);
 
-    SavePassword("", 0); // an empty saved password is still a saved one
-    ASSERT_EQ(LoadSavedPassword(pw), 1);
+    SavePassword(nullptr, "", 0); // an empty saved password is still a saved one
+    ASSERT_EQ(LoadSavedPassword(nullptr, pw), 1);
     EXPECT_STREQ(pw, "");
 
-    ForgetPassword();
-    EXPECT_EQ(LoadSavedPassword(pw), 0);
-    ForgetPassword(); // forgetting twice is silent
+    ForgetPassword(nullptr);
+    EXPECT_EQ(LoadSavedPassword(nullptr, pw), 0);
+    ForgetPassword(nullptr); // forgetting twice is silent
     HKEY k;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &k), ERROR_SUCCESS); // the key stays
     RegCloseKey(k);
 }
 
+TEST(RegistryStore, SealedFilePasswordIsOfferedToThatFileAlone)
+{
+    ForgetPassword(nullptr);
+    ForgetPassword(kIdA);
+    ForgetPassword(kIdB);
+    char pw[kSavedPasswordSize];
+    SavePassword(kIdA, "alpha", 5);
+    std::string raw;
+    DWORD type = 0;
+    ASSERT_TRUE(RawValue(kSealedKey, kIdAName, &raw, &type)) << "not kept under the file's id";
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(raw.find("alpha"), std::string::npos);
+    ASSERT_EQ(LoadSavedPassword(kIdA, pw), 1);
+    EXPECT_STREQ(pw, "alpha");
+    EXPECT_EQ(LoadSavedPassword(kIdB, pw), 0) << "offered to another sealed file";
+    EXPECT_EQ(LoadSavedPassword(nullptr, pw), 0) << "offered to classic files";
+    // Copied under another file's id, the value does not open: the id is
+    // part of the protection.
+    char nameB[40] = "FF000000000000000000000000000000";
+    WriteRaw(kSealedKey, nameB, REG_BINARY, raw);
+    EXPECT_EQ(LoadSavedPassword(kIdB, pw), 0);
+    ForgetPassword(kIdA);
+    ForgetPassword(kIdB);
+    EXPECT_EQ(LoadSavedPassword(kIdA, pw), 0);
+}
+
+TEST(RegistryStore, PlainPasswordOfAnOlderVersionIsReplacedByAProtectedOne)
+{
+    ForgetPassword(nullptr);
+    WriteRaw(kKey, "DecodeAuto", REG_SZ, std::string("old one", 7)); // without a terminator, as it was written
+    char pw[kSavedPasswordSize];
+    EXPECT_EQ(LoadSavedPassword(kIdA, pw), 0) << "a sealed file was offered the shared password";
+    std::string raw;
+    DWORD type = 0;
+    EXPECT_FALSE(RawValue(kKey, "DecodeAuto", &raw, &type)) << "the plain value is still there";
+    ASSERT_TRUE(RawValue(kKey, "DecodeAutoProtected", &raw, &type));
+    EXPECT_EQ(raw.find("old one"), std::string::npos);
+    ASSERT_EQ(LoadSavedPassword(nullptr, pw), 1);
+    EXPECT_STREQ(pw, "old one");
+    ForgetPassword(nullptr);
+}
+
 TEST(RegistryStore, LongestPasswordFits)
 {
     const std::string longest(kSavedPasswordSize - 1, 'x');
-    SavePassword(longest.c_str(), static_cast<uint32_t>(longest.size()));
+    SavePassword(nullptr, longest.c_str(), static_cast<uint32_t>(longest.size()));
     std::vector<char> pw(kSavedPasswordSize);
-    ASSERT_EQ(LoadSavedPassword(pw.data()), 1);
+    ASSERT_EQ(LoadSavedPassword(nullptr, pw.data()), 1);
     EXPECT_EQ(std::string(pw.data()), longest);
-    ForgetPassword();
+    ForgetPassword(nullptr);
 }
 
 TEST(RegistryStore, EncoderRecordCountsAndKeepsLeadingZeros)
