@@ -111,7 +111,7 @@ packf() {
   local derive=("${kdf[@]}")
   [[ " $* " == *" --classic "* ]] && derive=()
   mkdir -p "$c/$dir"
-  printf 'pw' > "$work/pw-$$"
+  printf '%s' "${PW:-pw}" > "$work/pw-$$"
   "$L" pack "$work/in/$name" -o "$c/$dir/${name%.*}.exe" --stub "$STUB" --password-file "$work/pw-$$" --force "${derive[@]}" \
     --caption "\"$name\" Decode" "$@" \
     >/dev/null 2>&1 || fail "pack $name failed"
@@ -134,6 +134,22 @@ wait_file() { # UNIXPATH
 
 reg_value() { # KEY VALUE -> prints the data or nothing
   wine reg query "HKCU\\$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^    $2    [A-Z_]*    //p"
+}
+# The passwords sealed files keep: one binary value per file, named by its id.
+sealed_saved() { wine reg query 'HKCU\Software\By Korvan\lumisafe\sealed' 2>/dev/null | tr -d '\r' | grep -c '    REG_BINARY    '; }
+# The whole store as one line of text (reg export, line breaks and blanks
+# gone), in which a remembered password must be readable neither as bytes nor
+# as UTF-16, in clear or in hex.
+store_text() {
+  rm -f "$work/store-$$.reg"
+  wine reg export 'HKCU\Software\By Korvan' "$work/store-$$.reg" /y >/dev/null 2>&1
+  iconv -f UTF-16LE -t UTF-8 "$work/store-$$.reg" 2>/dev/null | tr -d '\\\r\n '
+}
+hex_commas() { od -An -tx1 -v | tr -d ' \n' | sed 's/../&,/g; s/,$//'; }
+store_holds() { # TEXT: fails the case when the store cannot be read at all
+  local text; text=$(store_text)
+  [[ "$text" == *lumisafesealed* ]] || fail "the exported store lacks the sealed passwords: $text"
+  grep -qi -e "$1" -e "$(printf '%s' "$1" | hex_commas)" -e "$(printf '%s' "$1" | iconv -t UTF-16LE | hex_commas)" <<<"$text"
 }
 
 
@@ -222,38 +238,66 @@ self_delete)  # the Suicide box, checked and disabled, deletes the file after wr
 wrong_then_right)
   mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
   printf 'secret data' > "$work/in/s.txt"
+  wine reg delete 'HKCU\Software\By Korvan\lumisafe\sealed' /f >/dev/null 2>&1
   packf s.txt work --save-password
-  wine reg delete 'HKCU\Software\By Korvan\lumisafe' /v DecodeAuto /f >/dev/null 2>&1
   start_dialog 'C:\work\s.exe' '"s.txt" Decode'
   wd click "$dlg" 1004 >/dev/null   # ask to save the password
   type_and_ok 'pW'
   expect_box "$(hexof_msg wrong)" "$(hexof '"s.txt" Decode')"
   sleep 0.5
   [ "$(wd text "$dlg" 1000)" = "$(hexof pW)" ] || fail "the password field lost its text"
-  [ -z "$(reg_value 'Software\By Korvan\lumisafe' DecodeAuto)" ] || fail "a failed attempt saved the password"
+  [ "$(sealed_saved)" = 0 ] || fail "a failed attempt saved the password"
   [ -z "$(ls "$c/out")" ] || fail "a failed attempt wrote something"
   type_and_ok pw
   wd save "$(hexof '"s.txt" Decode')" "$(hexof 'C:\out\s.txt')" 20000 >/dev/null
   wait_file "$c/out/s.txt"
   wait "$sfx_pid"
   assert_clean
-  [ "$(reg_value 'Software\By Korvan\lumisafe' DecodeAuto)" = pw ] || fail "password not saved"
+  [ "$(sealed_saved)" = 1 ] || fail "password not saved"
   ;;
-saved_password)  # offered again next time; forgotten when the box is cleared
+saved_password)  # remembered protected, for that file alone; an older plain value moved; forgotten on request
   mkdir -p "$work/in" "$c/out"; rm -f "$c/out/"*
-  printf 'x' > "$work/in/k.txt"
-  packf k.txt work --save-password
+  printf 'x' > "$work/in/k.txt"; printf 'y' > "$work/in/k2.txt"; printf 'z' > "$work/in/kc.txt"
+  secret='Remember-Me-42'
+  PW=$secret packf k.txt work --save-password
+  PW=$secret packf k2.txt work --save-password   # another sealed file, the same password
+  packf kc.txt work --save-password --classic
+  wine reg delete 'HKCU\Software\By Korvan\lumisafe\sealed' /f >/dev/null 2>&1
+  wine reg delete 'HKCU\Software\By Korvan\lumisafe' /v DecodeAutoProtected /f >/dev/null 2>&1
+  # An older version's plain value: offered to the classic file, and replaced
+  # by a protected one as soon as it is read.
   wine reg add 'HKCU\Software\By Korvan\lumisafe' /v DecodeAuto /t REG_SZ /d pw /f >/dev/null 2>&1
-  start_dialog 'C:\work\k.exe' '"k.txt" Decode'
+  start_dialog 'C:\work\kc.exe' '"kc.txt" Decode'
   [ "$(wd state "$dlg" 1004 | cut -d' ' -f1-3)" = "1 1 1" ] || fail "save box not checked"
-  [ "$(wd text "$dlg" 1000)" = "$(hexof pw)" ] || fail "saved password not filled in"
+  [ "$(wd text "$dlg" 1000)" = "$(hexof pw)" ] || fail "the older saved password not filled in"
+  wd command "$dlg" 2 >/dev/null; wait "$sfx_pid"; assert_clean
+  [ -z "$(reg_value 'Software\By Korvan\lumisafe' DecodeAuto)" ] || fail "the plain value is still there"
+  [ -n "$(reg_value 'Software\By Korvan\lumisafe' DecodeAutoProtected)" ] || fail "no protected value"
+  # A sealed file is not offered the shared password; remembered, its own is
+  # kept protected and offered to it alone.
+  start_dialog 'C:\work\k.exe' '"k.txt" Decode'
+  [ "$(wd state "$dlg" 1004 | cut -d' ' -f3)" = 0 ] || fail "the save box is checked for a sealed file"
+  [ -z "$(wd text "$dlg" 1000)" ] || fail "a sealed file was offered the shared password"
+  wd click "$dlg" 1004 >/dev/null
+  type_and_ok "$secret"
+  wd save "$(hexof '"k.txt" Decode')" "$(hexof 'C:\out\k.txt')" 20000 >/dev/null
+  wait_file "$c/out/k.txt"; wait "$sfx_pid"; assert_clean
+  [ "$(sealed_saved)" = 1 ] || fail "the password was not remembered for the file"
+  ! store_holds "$secret" || fail "the remembered password is readable in the registry"
+  start_dialog 'C:\work\k2.exe' '"k2.txt" Decode'
+  [ -z "$(wd text "$dlg" 1000)" ] || fail "another sealed file was offered the password"
+  wd command "$dlg" 2 >/dev/null; wait "$sfx_pid"; assert_clean
+  rm -f "$c/out/k.txt"
+  start_dialog 'C:\work\k.exe' '"k.txt" Decode'
+  [ "$(wd state "$dlg" 1004 | cut -d' ' -f1-3)" = "1 1 1" ] || fail "save box not checked for the file"
+  [ "$(wd text "$dlg" 1000)" = "$(hexof "$secret")" ] || fail "the file's remembered password not filled in"
   wd click "$dlg" 1004 >/dev/null   # clear the box: forget it
   wd click "$dlg" 1 >/dev/null
   wd save "$(hexof '"k.txt" Decode')" "$(hexof 'C:\out\k.txt')" 20000 >/dev/null
   wait_file "$c/out/k.txt"
   wait "$sfx_pid"
   assert_clean
-  [ -z "$(reg_value 'Software\By Korvan\lumisafe' DecodeAuto)" ] || fail "password not forgotten"
+  [ "$(sealed_saved)" = 0 ] || fail "password not forgotten"
   ;;
 cancel)   # Cancel ends everything cleanly and changes nothing
   mkdir -p "$work/in"
