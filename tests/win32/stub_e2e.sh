@@ -277,7 +277,7 @@ saved_password)  # remembered protected, for that file alone; an older plain val
   # kept protected and offered to it alone.
   start_dialog 'C:\work\k.exe' '"k.txt" Decode'
   [ "$(wd state "$dlg" 1004 | cut -d' ' -f3)" = 0 ] || fail "the save box is checked for a sealed file"
-  [ -z "$(wd text "$dlg" 1000)" ] || fail "a sealed file was offered the shared password"
+  [ "$(wd text "$dlg" 1000)" = - ] || fail "a sealed file was offered the shared password"
   wd click "$dlg" 1004 >/dev/null
   type_and_ok "$secret"
   wd save "$(hexof '"k.txt" Decode')" "$(hexof 'C:\out\k.txt')" 20000 >/dev/null
@@ -285,7 +285,7 @@ saved_password)  # remembered protected, for that file alone; an older plain val
   [ "$(sealed_saved)" = 1 ] || fail "the password was not remembered for the file"
   ! store_holds "$secret" || fail "the remembered password is readable in the registry"
   start_dialog 'C:\work\k2.exe' '"k2.txt" Decode'
-  [ -z "$(wd text "$dlg" 1000)" ] || fail "another sealed file was offered the password"
+  [ "$(wd text "$dlg" 1000)" = - ] || fail "another sealed file was offered the password"
   wd command "$dlg" 2 >/dev/null; wait "$sfx_pid"; assert_clean
   rm -f "$c/out/k.txt"
   start_dialog 'C:\work\k.exe' '"k.txt" Decode'

@@ -371,12 +371,17 @@ int main(int argc, char** argv)
         return 0;
     }
     if (cmd == "items" && argc >= 4) {
+        // The list of a Unicode window, read as such and shown in the ANSI
+        // code page like every other text here: Wine hands another process
+        // the wide text whatever the A call asked for.
         HWND box = Control(argv[2], argv[3]);
-        const LRESULT count = SendMessageA(box, CB_GETCOUNT, 0, 0);
+        const LRESULT count = SendMessageW(box, CB_GETCOUNT, 0, 0);
         for (LRESULT i = 0; i < count; ++i) {
+            wchar_t wide[2048] = {0};
+            if (SendMessageW(box, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) >= 2048) continue;
+            SendMessageW(box, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide));
             char text[4096] = {0};
-            if (SendMessageA(box, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) >= static_cast<LRESULT>(sizeof text)) continue;
-            SendMessageA(box, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+            WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text - 1, nullptr, nullptr);
             std::printf("%s\n", Hex(text).c_str());
         }
         return count >= 0 ? 0 : 1;
