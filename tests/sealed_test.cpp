@@ -117,8 +117,12 @@ TEST(Sealed, EachFailureIsToldForWhatItIs)
         {"unknown key derivation", [](Bytes* p, Bytes*) { (*p)[5] = 9; }, "right", kSealedNewer},
         {"magic broken", [](Bytes* p, Bytes*) { (*p)[0] = 'X'; }, "right", kSealedDamaged},
         {"no iterations", [](Bytes* p, Bytes*) { std::memset(p->data() + 8, 0, 4); }, "right", kSealedDamaged},
+        // More rounds than any writer makes: refused before any derivation.
         {"endless iterations", [](Bytes* p, Bytes*) { std::memset(p->data() + 8, 0xFF, 4); }, "right",
-         kSealedDamaged},
+         kSealedNewer},
+        {"one round past the cap", [](Bytes* p, Bytes*) { StoreLE32(p->data() + 8, kSealedMaxIterations + 1); },
+         "right", kSealedNewer},
+        {"no rounds", [](Bytes* p, Bytes*) { StoreLE32(p->data() + 8, 0); }, "right", kSealedDamaged},
         {"chunk shift 30", [](Bytes* p, Bytes*) { (*p)[6] = 30; }, "right", kSealedDamaged},
         {"reserved header byte", [](Bytes* p, Bytes*) { (*p)[7] = 1; }, "right", kSealedWrongPassword},
         {"reserved byte before the checks", [](Bytes* p, Bytes*) { (*p)[35] = 1; }, "right", kSealedWrongPassword},

@@ -334,6 +334,9 @@ ROWS
   ;;
 secrets)  # no copy of the password in the process's memory; none in a message; no core file
   command -v gdb >/dev/null || fail "gdb is missing (scripts/setup installs it)"
+  # Under AddressSanitizer the memory is terabytes of shadow and freed blocks
+  # are kept poisoned, not reused: the plain build's core is the one to search.
+  sanitized=no; ldd "$L" 2>/dev/null | grep -q libasan && sanitized=yes
   seq 1 20000 > m.txt
   marker='Mk7-q9ZtWv3pX2rLj'   # a password that appears nowhere else
   printf '%s\n' "$marker" > mpw
@@ -342,6 +345,7 @@ secrets)  # no copy of the password in the process's memory; none in a message; 
   # The whole memory as the process ends (exit_group: after every
   # destructor), taken by a debugger as a core dump would be.
   for args in "unpack s.exe -o out-s.txt" "verify s.exe" "unpack c.exe -o out-c.txt" "verify c.exe" "pack m.txt -o p.exe --iterations 1000 --stub stub.bin"; do
+    [ "$sanitized" = yes ] && { "$L" $args --password-file mpw >/dev/null 2>&1 || fail "$args"; continue; }
     rm -f core.*
     gdb -q -batch -ex 'catch syscall exit_group' -ex run -ex 'gcore core.dump' \
       --args "$L" $args --password-file mpw >gdb.txt 2>&1
@@ -367,13 +371,14 @@ limits)  # the format's limits are checked before the work they would cost
   seq 1 1000 > t.txt
   expect_rc 0 "$L" pack t.txt --stub stub.bin --password-file pw --iterations 1000 -o s.exe
   # 3 GiB with a real marker near its start (sparse): refused from its size,
-  # before any reading, with far less memory than the file (a read of the
-  # whole would fail under this limit, or take many seconds).
+  # before any reading, with far less memory than the file (a whole read
+  # would take gigabytes and many seconds).
   cp s.exe huge.exe; truncate -s 3G huge.exe
   for cmd in "info huge.exe" "verify huge.exe" "verify huge.exe --password-file pw" "unpack huge.exe --password-file pw -o out"; do
-    ( ulimit -v 400000; "$L" $cmd >out.txt 2>err.txt ); rc=$?
+    /usr/bin/time -f %M -o rss.txt "$L" $cmd >out.txt 2>err.txt; rc=$?
     [ "$rc" = 4 ] || fail "'$cmd' -> exit $rc: $(cat err.txt)"
     grep -q 'larger than 2 GiB' err.txt || fail "'$cmd': $(cat err.txt)"
+    [ "$(tail -1 rss.txt)" -lt 300000 ] || fail "'$cmd' took $(tail -1 rss.txt) KiB of memory to refuse the file"
   done
   # Something with no size (a device) is read no further than the limit.
   expect_rc 4 "$L" info /dev/zero
