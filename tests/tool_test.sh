@@ -336,7 +336,7 @@ secrets)  # no copy of the password in the process's memory; none in a message; 
   command -v gdb >/dev/null || fail "gdb is missing (scripts/setup installs it)"
   # Under AddressSanitizer the memory is terabytes of shadow and freed blocks
   # are kept poisoned, not reused: the plain build's core is the one to search.
-  sanitized=no; ldd "$L" 2>/dev/null | grep -q libasan && sanitized=yes
+  sanitized=no; grep -q -a __asan_init "$L" && sanitized=yes
   seq 1 20000 > m.txt
   marker='Mk7-q9ZtWv3pX2rLj'   # a password that appears nowhere else
   printf '%s\n' "$marker" > mpw
