@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "bytes.h"
 #include "cipher.h"
 #include "integrity.h"
 #include "marker.h"
@@ -57,6 +58,7 @@ void FillMarkerBlock(uint8_t* block, const MarkerFields* fields)
     if (zero) n = static_cast<uint32_t>(static_cast<const char*>(zero) - fields->caption);
     std::memcpy(block + kMarkerOffsetCaption, fields->caption, n);
     block[kMarkerOffsetForm] = fields->form;
+    StoreLE32(block + kMarkerOffsetPayloadLength, fields->payloadLength);
 }
 
 void WriteMarkerBlock(uint8_t* block, const MarkerFields* fields, const uint8_t* stub,

@@ -16,6 +16,7 @@ struct MarkerFields {
     uint8_t allowSavePassword; // 0 or 1
     uint8_t showEncoderInfo;   // 0 or 1
     uint8_t form;              // kFormClassic or kFormSealed (sealed.h)
+    uint32_t payloadLength;    // the payload's exact length; 0 leaves it unstated (older files)
 };
 
 // Nonzero when a file can serve as a decoder stub: a whole number of 256-byte
@@ -41,7 +42,8 @@ size_t EncodePayload(LzapEncoder* encoder, const uint8_t* record, uint32_t recor
                      LzapProgress progress, void* progressContext);
 
 // Fills a 256-byte marker block but for its integrity sum: the marker text,
-// the four flags, the form byte and the caption; every other byte 0.
+// the four flags, the form byte, the payload's length and the caption; every
+// other byte 0.
 void FillMarkerBlock(uint8_t* block, const MarkerFields* fields);
 
 // FillMarkerBlock, then the integrity sum of stub and payload.

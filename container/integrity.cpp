@@ -74,3 +74,8 @@ int IntegritySumsEqual(const uint8_t* a, const uint8_t* b)
 {
     return std::memcmp(a, b, kIntegrityLanes) == 0;
 }
+
+void SubtractIntegrityBytes(uint8_t* lanes, size_t offset, const uint8_t* bytes, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) lanes[(offset + i) % 16] = static_cast<uint8_t>(lanes[(offset + i) % 16] - bytes[i]);
+}

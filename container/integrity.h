@@ -16,6 +16,11 @@
 // sums every stub byte and the payload but its last P mod 16 bytes.
 void AddIntegrityLanes(uint8_t* lanes, const uint8_t* piece, size_t length);
 
+// Takes n bytes that lie at file offset `offset` back out of the lanes: a
+// signed file's sum counts its PE header's CheckSum and certificate entry
+// as the packer wrote them (zeros), not as the signing tool left them.
+void SubtractIntegrityBytes(uint8_t* lanes, size_t offset, const uint8_t* bytes, size_t n);
+
 // Integrity sum of a stub and a payload held in memory.
 void ComputeIntegritySum(const uint8_t* stub, size_t stubLength, const uint8_t* payload,
                          size_t payloadLength, uint8_t* lanes);

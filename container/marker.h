@@ -13,6 +13,10 @@ enum : uint32_t {
     kMarkerOffsetSelfDelete = 18,
     kMarkerOffsetSavePassword = 20,
     kMarkerOffsetEncoderInfo = 22,
+    // Reserved bytes 28..31: the payload's exact length (little-endian), so
+    // that a signature can follow it; 0, as every older file has it, means
+    // "to the end of the file".
+    kMarkerOffsetPayloadLength = 28,
     kMarkerOffsetCaption = 32,
     kMarkerCaptionField = 207,   // offsets 32..238
     kMarkerCaptionMaxText = 206, // leaves room for the zero byte at 238

@@ -425,13 +425,14 @@ PY
   expect_rc 0 "$L" info k.exe
   grep -q '^program part       known: the decoder stub of this lumisafe' out.txt || fail "own stub: $(cat out.txt)"
   [ ! -s err.txt ] || fail "a warning for a known stub: $(cat err.txt)"
-  # peoffset field bytes | known?: a changed instruction is another program;
-  # the header's CheckSum, which signing rewrites, is not part of the identity.
+  # what offset known? resum?: a changed instruction is another program; the
+  # header's CheckSum, which signing rewrites, is part of neither the identity
+  # nor the sum.
   pe=$(od -An -tu4 -j 60 -N 4 k.exe | tr -d ' ')
-  while read -r what offset want; do
+  while read -r what offset want sum; do
     cp k.exe x.exe
     printf '\x5a' | dd of=x.exe bs=1 seek="$offset" conv=notrunc 2>/dev/null
-    resum x.exe
+    [ "$sum" = resum ] && resum x.exe
     expect_rc 0 "$L" verify x.exe --password-file pw --json
     python3 -c 'import json,sys; j=json.load(open("out.txt")); sys.exit(0 if j["programPart"]["known"] == (sys.argv[1] == "yes") else 1)' "$want" \
       || fail "$what: $(cat out.txt)"
@@ -443,9 +444,83 @@ PY
       grep -q '"known":false' out.txt || fail "$what: unpack --json: $(cat out.txt)"
     fi
   done <<ROWS
-code 2048 no
-checksum $((pe + 24 + 64)) yes
+code 2048 no resum
+checksum $((pe + 24 + 64)) yes as-is
 ROWS
+  ;;
+signed)  # an Authenticode signature after the payload: the file keeps working, and nothing else may follow
+  command -v osslsigncode >/dev/null || fail "osslsigncode is missing (scripts/setup installs it)"
+  seq 1 20000 > t.txt; head -c 50000 /dev/urandom > r.bin
+  "$L" pack t.txt --password-file pw --iterations 1000 -o probe.exe >/dev/null 2>err.txt || {
+    grep -q 'no decoder stub found' err.txt && { echo "skipped: no decoder stub built (build the win32 preset)"; exit 77; }
+    fail "pack: $(cat err.txt)"; }
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 -subj '/CN=lumisafe test' \
+    >/dev/null 2>&1 || fail "openssl req"
+  sign() { rm -f "$2"; osslsigncode sign -certs cert.pem -key key.pem -n lumisafe-test -in "$1" -out "$2" >sign.txt 2>&1 \
+    || fail "osslsigncode sign $1: $(cat sign.txt)"; }
+  # form input | every command works on the signed file as on the unsigned
+  while read -r form input; do
+    opt=(--iterations 1000); [ "$form" = classic ] && opt=(--classic)
+    expect_rc 0 "$L" pack "$input" --password-file pw -o u.exe --force "${opt[@]}"
+    sign u.exe s.exe
+    osslsigncode verify -CAfile cert.pem -in s.exe 2>&1 | grep -q 'Signature verification: ok' || fail "$form $input: osslsigncode verify"
+    expect_rc 0 "$L" info s.exe
+    grep -q '^signature          an Authenticode certificate table of' out.txt || fail "$form: info: $(cat out.txt)"
+    expect_rc 0 "$L" info s.exe --json
+    grep -q '"signature":{"present":true,"size":[0-9]*,"checked":false' out.txt || fail "$form: info --json: $(cat out.txt)"
+    expect_rc 0 "$L" verify s.exe --password-file pw
+    grep -q 'osslsigncode verify' out.txt || fail "$form: verify names no checker: $(cat out.txt)"
+    rm -rf o1 o2; mkdir o1 o2
+    expect_rc 0 "$L" unpack u.exe -o o1 --password-file pw
+    expect_rc 0 "$L" unpack s.exe -o o2 --password-file pw
+    cmp -s "$input" "o2/$input" && cmp -s "o1/$input" "o2/$input" || fail "$form $input: other contents"
+    # Signed again over the signature, and the signature removed: both open.
+    sign s.exe s2.exe
+    expect_rc 0 "$L" verify s2.exe --password-file pw
+    rm -f plain.exe; osslsigncode remove-signature -in s.exe -out plain.exe >/dev/null 2>&1 || fail "remove-signature"
+    expect_rc 0 "$L" verify plain.exe --password-file pw
+    expect_rc 0 "$L" info plain.exe --json; grep -q '"signature":{"present":false}' out.txt || fail "removed: $(cat out.txt)"
+  done <<ROWS
+sealed t.txt
+sealed r.bin
+classic t.txt
+classic r.bin
+ROWS
+  # A signed sealed file made hostile, a way at a time: each is a changed
+  # file (exit 3), nothing is written, nothing is read out of bounds.
+  expect_rc 0 "$L" pack t.txt --password-file pw -o u.exe --force --iterations 1000; sign u.exe s.exe
+  python3 - s.exe <<'PY' > rows.txt
+import struct, sys
+d = open(sys.argv[1], "rb").read()
+pe = struct.unpack_from("<I", d, 60)[0]
+entry = pe + 24 + 96 + 4 * 8          # PE32: the certificate-table entry
+off, size = struct.unpack_from("<II", d, entry)
+m = d.find(b"\\decode\\self\\\0")
+stated = struct.unpack_from("<I", d, m + 28)[0]
+end = m + 256 + stated
+rows = [("into the stub", entry, struct.pack("<II", 512, len(d) - 512)),
+        ("into the payload", entry, struct.pack("<II", (end - 64) // 8 * 8, len(d) - (end - 64) // 8 * 8)),
+        ("past the end", entry, struct.pack("<II", off, size + 8)),
+        ("short of the end", entry, struct.pack("<II", off, size - 8)),
+        ("the stated length", m + 28, struct.pack("<I", stated + 8))]
+if off > end:
+    rows.append(("padding not zero", end, b"\x01"))
+for what, at, data in rows:
+    print(f"{what}|{at}|{data.hex()}")
+print(f"bytes after the table|{len(d)}|00")
+PY
+  while IFS='|' read -r what at hex; do
+    cp s.exe h.exe
+    python3 -c 'import sys; f=open(sys.argv[1],"r+b"); f.seek(int(sys.argv[2])); f.write(bytes.fromhex(sys.argv[3]))' h.exe "$at" "$hex"
+    rm -rf out; mkdir out
+    expect_rc 3 "$L" unpack h.exe -o out --password-file pw
+    [ -z "$(ls -A out)" ] || fail "$what: something was written"
+    expect_rc 3 "$L" info h.exe
+  done < rows.txt
+  # An older file (no stated length) cannot carry a signature.
+  cp s.exe old.exe
+  python3 -c 'import sys; p=sys.argv[1]; d=bytearray(open(p,"rb").read()); m=d.find(b"\\decode\\self\\\0"); d[m+28:m+32]=bytes(4); open(p,"wb").write(d)' old.exe
+  expect_rc 3 "$L" info old.exe
   ;;
 *)
   fail "unknown case $case_name"

@@ -343,6 +343,29 @@ void AddProgramJson(Json* j, const ProgramPart& p)
     (*j)["programPart"] = part;
 }
 
+// --- a signature ------------------------------------------------------------
+
+const char kSignatureCheckers[] = "signtool verify /pa on Windows, osslsigncode verify elsewhere";
+
+std::string SignatureText(const SfxLayout& l)
+{
+    if (!l.signatureSize) return "none";
+    return "an Authenticode certificate table of " + Plural(l.signatureSize, "byte", "bytes") +
+           " after the payload; lumisafe does not check it (" + kSignatureCheckers + " do)";
+}
+
+void AddSignatureJson(Json* j, const SfxLayout& l)
+{
+    Json sig;
+    sig["present"] = l.signatureSize != 0;
+    if (l.signatureSize) {
+        sig["size"] = l.signatureSize;
+        sig["checked"] = false;
+        sig["checkWith"] = kSignatureCheckers;
+    }
+    (*j)["signature"] = sig;
+}
+
 // Reads the file, refusing a folder plainly.
 int ReadLayout(const Options& o, SfxLayout* l, std::vector<uint8_t>* payload)
 {
@@ -383,6 +406,7 @@ int RunInfo(const Options& o)
         j["integrity"] = l.integrityOk ? "ok" : "mismatch";
         AddFormJson(&j, form);
         AddProgramJson(&j, program);
+        AddSignatureJson(&j, l);
         j["flags"] = {{"openAfterDecode", YesNo(s.openAfterDecode)},
                       {"selfDeleteMode", SelfDeleteWords(s.selfDeleteMode)},
                       {"allowSavePassword", YesNo(s.allowSavePassword)},
@@ -401,6 +425,7 @@ int RunInfo(const Options& o)
         std::printf("integrity sum      %s\n", l.integrityOk ? "ok" : "mismatch: the file was changed after it was made");
         std::printf("form               %s\n", FormText(form).c_str());
         std::printf("program part       %s\n", ProgramText(program).c_str());
+        std::printf("signature          %s\n", SignatureText(l).c_str());
         if (!program.known) Warn(kUnknownProgramWarning);
     }
     return l.integrityOk ? kExitOk : kExitIntegrity;
@@ -571,12 +596,14 @@ int RunVerify(const Options& o)
             j["integrity"] = "ok";
             AddFormJson(&j, form);
             AddProgramJson(&j, program);
+            AddSignatureJson(&j, l);
             j["decoded"] = false;
             std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
         } else {
             std::printf("%s: integrity sum ok: it covers %s\n", o.input.c_str(), SumCoverage(l).c_str());
             std::printf("form: %s\n", FormText(form).c_str());
             std::printf("program part: %s\n", ProgramText(program).c_str());
+            std::printf("signature: %s\n", SignatureText(l).c_str());
             if (!program.known) Warn(kUnknownProgramWarning);
             std::printf("(--password or --password-file also decodes the whole file, writing nothing)\n");
         }
@@ -597,6 +624,7 @@ int RunVerify(const Options& o)
         j["integrity"] = "ok";
         AddFormJson(&j, form);
         AddProgramJson(&j, program);
+        AddSignatureJson(&j, l);
         j["decoded"] = true;
         std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
     } else {
@@ -605,6 +633,7 @@ int RunVerify(const Options& o)
                     Plural(d.header.contentLength, "byte", "bytes").c_str(),
                     l.form == kFormSealed ? "; every chunk authenticated" : " and matches its content check");
         std::printf("program part: %s\n", ProgramText(program).c_str());
+        std::printf("signature: %s\n", SignatureText(l).c_str());
         if (!program.known) Warn(kUnknownProgramWarning);
     }
     return kExitOk;
@@ -674,6 +703,7 @@ int RunUnpack(const Options& o)
         j["output"] = outputPath;
         AddFormJson(&j, DescribeForm(l));
         AddProgramJson(&j, program);
+        AddSignatureJson(&j, l);
         std::printf("%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
     } else {
         (void)std::fprintf(stderr, "%s: %s\n", outputPath.c_str(), Plural(header.contentLength, "byte", "bytes").c_str());

@@ -11,6 +11,7 @@
 #include "lzap.h"
 #include "lzap_encode.h"
 #include "names.h"
+#include "pe.h"
 #include "record_write.h"
 #include "sealed_write.h"
 #include "sfx.h"
@@ -60,6 +61,10 @@ int LoadStub(const PackRequest& r, PackPlan* plan, std::string* error)
         return kExitIo;
     }
     plan->stubPath = path;
+    // The header's CheckSum and certificate entry as zeros: a signing tool
+    // rewrites both, and a reader takes them as zeros again, so a signed file
+    // keeps its integrity sum (and a signed stub's entry points nowhere).
+    (void)ClearPeFields(plan->stub.data(), plan->stub.size());
     if (!IsUsableStub(plan->stub.data(), plan->stub.size())) {
         *error = (path.empty() ? std::string("the built-in stub") : path) +
                  ": not usable as a stub (its length must be a multiple of 256 and it must hold no marker block)";
@@ -399,12 +404,19 @@ int PackWrite(const PackPlan& plan, const Secret& typedPassword, const PackProgr
     fields.allowSavePassword = r.savePassword ? 1 : 0;
     fields.showEncoderInfo = r.showEncoder ? 1 : 0;
     fields.form = static_cast<uint8_t>(r.classic ? kFormClassic : kFormSealed);
+    // Stated before sealing, which binds the marker block to the payload.
+    const size_t payloadLength = r.classic ? payload.size() : SealedPayloadSize(payload.size(), kSealedDefaultChunkShift);
+    fields.payloadLength = static_cast<uint32_t>(payloadLength);
     uint8_t block[kMarkerBlockSize];
     FillMarkerBlock(block, &fields);
 
     rc = ProtectPayload(plan, password, block, &payload, error);
     SecretClear(&password);
     if (rc != kExitOk) return rc;
+    if (payload.size() != payloadLength) {
+        *error = "the payload's length is not the one stated";
+        return kExitIo;
+    }
     if (plan.stub.size() + kMarkerBlockSize + payload.size() >= 0x80000000ull) {
         *error = r.input + ": the self-decoding file would pass 2 GiB";
         return kExitUsage;

@@ -9,7 +9,9 @@
 #include "hostfs.h"
 #include "cipher.h"
 #include "integrity.h"
+#include "layout.h"
 #include "lzap.h"
+#include "pe.h"
 
 namespace {
 
@@ -52,13 +54,15 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
         *error = path + ": larger than 2 GiB: not a self-decoding file";
         return kExitNotSfx;
     }
-    // The payload is kept in one piece of the file's size, taken once: grown
-    // by doubling it would need up to twice its size for a moment.
-    if (payload && fileSize > 0) payload->reserve(static_cast<size_t>(fileSize));
     char marker[kMarkerTextLength + 1];
     BuildMarkerText(marker);
     uint8_t lanes[16] = {0};
     std::vector<uint8_t> chunk(kChunk);
+    // The stub's PE fields that signing rewrites, as the first piece has them.
+    PeFields pe = {};
+    bool havePe = false;
+    uint8_t peBytes[kPeCheckSumSize + kPeCertEntrySize] = {};
+    uint32_t certOffset = 0, certSize = 0;
     bool found = false;
     uint64_t offset = 0;
     // What cannot be sized (a pipe, a device) or grows while it is read is
@@ -70,10 +74,31 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
         *error = path + ": larger than 2 GiB: not a self-decoding file";
         return true;
     };
+    // The payload's bytes, up to its stated length (all of them in an older
+    // file); what follows is a signature's padding and table.
+    uint64_t payloadLimit = UINT64_MAX;
+    uint8_t trailerHead[kMaxSignaturePadding + 1] = {};
+    uint64_t trailerLength = 0;
+    const auto takePayload = [&](const uint8_t* data, size_t n) {
+        const uint64_t room = payloadLimit - layout->payloadLength;
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(n, room));
+        AddIntegrityLanes(lanes, data, take);
+        KeepPayloadHead(layout, data, take);
+        if (payload) payload->insert(payload->end(), data, data + take);
+        layout->payloadLength += take;
+        for (size_t i = take; i < n; ++i, ++trailerLength)
+            if (trailerLength < sizeof trailerHead) trailerHead[trailerLength] = data[i];
+    };
     while (!found) {
         const size_t n = std::fread(chunk.data(), 1, chunk.size(), f.get());
         if (n == 0) break;
         if (tooLarge(n)) return kExitNotSfx;
+        if (offset == 0 && FindPeFields(chunk.data(), n, &pe)) {
+            havePe = true;
+            std::memcpy(peBytes, chunk.data() + pe.checkSumOffset, kPeCheckSumSize);
+            std::memcpy(peBytes + kPeCheckSumSize, chunk.data() + pe.certEntryOffset, kPeCertEntrySize);
+            ReadCertEntry(chunk.data(), n, &certOffset, &certSize);
+        }
         size_t piece = 0;
         while (piece < n) {
             const size_t len = n - piece < kMarkerBlockSize ? n - piece : size_t{kMarkerBlockSize};
@@ -90,11 +115,13 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
             ReadMarkerSettings(chunk.data() + piece, &layout->settings);
             std::memcpy(layout->marker, chunk.data() + piece, kMarkerBlockSize);
             layout->form = MarkerForm(layout->marker);
-            const size_t rest = n - piece - kMarkerBlockSize;
-            if (payload) payload->assign(chunk.data() + piece + kMarkerBlockSize, chunk.data() + n);
-            AddIntegrityLanes(lanes, chunk.data() + piece + kMarkerBlockSize, rest);
-            layout->payloadLength = rest;
-            KeepPayloadHead(layout, chunk.data() + piece + kMarkerBlockSize, rest);
+            const uint32_t stated = LoadLE32(layout->marker + kMarkerOffsetPayloadLength);
+            if (stated) payloadLimit = stated;
+            // The payload is kept in one piece, taken once: grown by doubling
+            // it would need up to twice its size for a moment.
+            if (payload && fileSize > offset + kMarkerBlockSize)
+                payload->reserve(static_cast<size_t>(std::min<uint64_t>(payloadLimit, fileSize - offset - kMarkerBlockSize)));
+            takePayload(chunk.data() + piece + kMarkerBlockSize, n - piece - kMarkerBlockSize);
         }
         if (n < chunk.size()) break;
     }
@@ -108,26 +135,40 @@ int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* pa
     }
     layout->markerOffset = offset;
     layout->payloadOffset = offset + kMarkerBlockSize;
-    // The rest of the payload; only the last read may be shorter than a chunk,
-    // so only the payload's last P mod 16 bytes stay out of the sum. The
-    // first part above ended a chunk and so is a multiple of 256 long unless
-    // it was the end of the file.
+    // The rest of the payload; only its last piece may be shorter than a
+    // chunk, so only the payload's last P mod 16 bytes stay out of the sum.
+    // The first part above ended a chunk and so is a multiple of 256 long
+    // unless it was the end of the file.
     for (;;) {
         const size_t n = std::fread(chunk.data(), 1, chunk.size(), f.get());
         if (n == 0) break;
         if (tooLarge(n)) return kExitNotSfx;
-        AddIntegrityLanes(lanes, chunk.data(), n);
-        KeepPayloadHead(layout, chunk.data(), n);
-        if (payload) payload->insert(payload->end(), chunk.data(), chunk.data() + n);
-        layout->payloadLength += n;
-        if (progress) progress(offset + kMarkerBlockSize + layout->payloadLength, fileSize);
+        takePayload(chunk.data(), n);
+        if (progress) progress(layout->payloadOffset + layout->payloadLength + trailerLength, fileSize);
         if (n < chunk.size()) break;
     }
     if (std::ferror(f.get())) {
         *error = path + ": read error";
         return kExitIo;
     }
-    layout->fileLength = layout->payloadOffset + layout->payloadLength;
+    layout->fileLength = layout->payloadOffset + layout->payloadLength + trailerLength;
+    // What follows the payload must be what signing leaves, and nothing else.
+    PayloadExtent extent;
+    if (!ResolvePayloadExtent(static_cast<uint32_t>(layout->fileLength), static_cast<uint32_t>(layout->markerOffset),
+                              layout->marker, certOffset, certSize, &extent) ||
+        extent.payloadLength != layout->payloadLength ||
+        !IsZeroPadding(trailerHead, std::min<size_t>(extent.paddingLength, sizeof trailerHead))) {
+        *error = path + ": changed after it was made: its length, or what follows its payload, is not what packing "
+                        "or signing leaves";
+        return kExitIntegrity;
+    }
+    layout->lengthStated = extent.stated != 0;
+    layout->signatureOffset = extent.certOffset;
+    layout->signatureSize = extent.certSize;
+    // A file that states its length was packed with these fields as zeros.
+    if (extent.stated && havePe) SubtractIntegrityBytes(lanes, pe.checkSumOffset, peBytes, kPeCheckSumSize);
+    if (extent.stated && havePe)
+        SubtractIntegrityBytes(lanes, pe.certEntryOffset, peBytes + kPeCheckSumSize, kPeCertEntrySize);
     std::memcpy(layout->computedSum, lanes, 16);
     layout->integrityOk = IntegritySumsEqual(lanes, layout->settings.integritySum) != 0;
     return kExitOk;

@@ -36,11 +36,17 @@ struct SfxLayout {
     uint32_t form = 0;                     // kFormClassic or kFormSealed (or unknown)
     uint8_t payloadHead[kSealedHeaderSize] = {}; // the payload's first bytes
     size_t payloadHeadLength = 0;
+    bool lengthStated = false;     // the marker block states the payload's length
+    uint64_t signatureOffset = 0;  // an Authenticode certificate table after the payload
+    uint64_t signatureSize = 0;    // (0 when the file carries none)
 };
 
 // Reads the file in large chunks: finds the marker block in 256-byte pieces,
 // sums the stub and the payload, and (when payload is not null) keeps the
-// payload. Returns kExitOk, kExitNotSfx or kExitIo with *error set.
+// payload, up to its stated length. A signature after it (padding and
+// certificate table) is recognised and left out of the sum; anything else
+// after it is a changed file. Returns kExitOk, kExitNotSfx, kExitIntegrity or
+// kExitIo with *error set.
 int ReadSfx(const std::string& path, SfxLayout* layout, std::vector<uint8_t>* payload,
             std::string* error, const std::function<void(uint64_t done, uint64_t total)>& progress = nullptr);
 
