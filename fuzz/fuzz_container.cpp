@@ -1,10 +1,13 @@
-// Marker block and record parsing on arbitrary bytes: the search, the
-// settings and the record header must stay inside the input.
+// Marker block, PE header and record parsing on arbitrary bytes: the
+// search, the settings, the signature layout and the record header must
+// stay inside the input.
 #include <cstring>
 #include <vector>
 
 #include "fuzz_common.h"
+#include "layout.h"
 #include "marker.h"
+#include "pe.h"
 #include "record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -17,6 +20,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         MarkerSettings s;
         ReadMarkerSettings(block.data(), &s);
         FUZZ_CHECK(std::strlen(s.dialogCaption) <= 207);
+    }
+    // The input as a file: its head a stub's PE header, the marker where the
+    // search found it; whatever extent is accepted lies inside the file and
+    // ends where any signature begins.
+    std::vector<uint8_t> file(data, data + size);
+    PeFields pe;
+    if (FindPeFields(file.data(), file.size(), &pe)) {
+        FUZZ_CHECK(pe.checkSumOffset + kPeCheckSumSize <= size && pe.certEntryOffset + kPeCertEntrySize <= size);
+    }
+    uint32_t certOffset, certSize;
+    ReadCertEntry(file.data(), file.size(), &certOffset, &certSize);
+    PayloadExtent e;
+    if (marker < size && size < 0x80000000u &&
+        ResolvePayloadExtent(static_cast<uint32_t>(size), static_cast<uint32_t>(marker), file.data() + marker,
+                             certOffset, certSize, &e)) {
+        const uint64_t payloadEnd = uint64_t{marker} + 256 + e.payloadLength;
+        FUZZ_CHECK(payloadEnd <= size);
+        FUZZ_CHECK(e.paddingLength <= kMaxSignaturePadding || !e.stated);
+        if (e.certSize) FUZZ_CHECK(e.certOffset >= payloadEnd && uint64_t{e.certOffset} + e.certSize == size);
     }
     std::vector<uint8_t> record(data, data + size);
     RecordHeader h;
