@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "bytes.h"
 #include "cipher.h"
 #include "lzap.h"
 #include "sealed.h"
@@ -30,7 +31,11 @@ static int ReadPayload(MemBlock* block, void (*keepResponsive)())
     CloseHandle(f);
     // A file cut short since the launch stage checked it has no payload to read.
     if (fileSize == INVALID_FILE_SIZE || fileSize < payloadOffset + 2) return kDecodeCannotRead;
-    const DWORD size = fileSize - payloadOffset;
+    // The payload ends where the marker block says (a signature may follow
+    // it); an older file's runs to the end.
+    const uint32_t stated = LoadLE32(markerBlock + kMarkerOffsetPayloadLength);
+    DWORD size = fileSize - payloadOffset;
+    if (stated && stated < size) size = stated;
     HGLOBAL memory = GlobalAlloc(0x1072, size); // movable, zeroed; one attempt
     if (!memory) return kDecodeNoMemory;
     uint8_t* address = static_cast<uint8_t*>(GlobalLock(memory));

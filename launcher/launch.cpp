@@ -1,8 +1,11 @@
 // Launch stage: copy the stub, check the integrity sum, start the copy.
 #include <windows.h>
 
+#include "bytes.h"
 #include "integrity.h"
+#include "layout.h"
 #include "marker.h"
+#include "pe.h"
 #include "messages.h"
 #include "shell.h"
 #include "stages.h"
@@ -37,6 +40,23 @@ static void ShowTamperWarning()
 // and the sum are exactly those of a piece-by-piece reader.
 static uint8_t chunk[64 * 1024];
 
+// The payload's bytes up to its stated length (all of them in an older
+// file) go into the sum; after them come at most a signature's padding,
+// whose first bytes are kept to be checked, and its table.
+static uint32_t payloadTaken, trailerLength;
+static uint8_t trailerHead[kMaxSignaturePadding + 1];
+
+static void TakePayload(uint8_t* lanes, const uint8_t* block, const uint8_t* data, DWORD n)
+{
+    const uint32_t stated = LoadLE32(block + kMarkerOffsetPayloadLength);
+    const uint32_t room = stated ? stated - payloadTaken : 0xFFFFFFFFu;
+    const DWORD take = n < room ? n : room;
+    AddIntegrityLanes(lanes, data, take);
+    payloadTaken += take;
+    for (DWORD i = take; i < n; ++i, ++trailerLength)
+        if (trailerLength < sizeof trailerHead) trailerHead[trailerLength] = data[i];
+}
+
 static int WriteAll(HANDLE f, const uint8_t* data, DWORD length)
 {
     DWORD written = 0;
@@ -64,12 +84,26 @@ int RunLaunchStage()
     char marker[kMarkerTextLength + 1];
     BuildMarkerText(marker);
     uint8_t lanes[kIntegrityLanes] = {0};
-    uint8_t stored[kIntegrityLanes] = {0};
+    uint8_t block[kMarkerBlockSize];
     int found = 0;
     DWORD got = 0;
+    uint32_t markerOffset = 0;
+    // The header fields that signing rewrites, as the file has them; the
+    // decode copy gets them as zeros, so that it names no certificate table
+    // past its own end.
+    PeFields pe;
+    int havePe = 0;
+    uint8_t peBytes[kPeCheckSumSize + kPeCertEntrySize];
+    uint32_t certOffset = 0, certSize = 0;
 
     // Copy loop: everything before the marker block goes to the decode copy.
     while (!found && ReadFile(own, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        if (markerOffset == 0 && FindPeFields(chunk, got, &pe)) {
+            havePe = 1;
+            CopyMemory(peBytes, chunk + pe.checkSumOffset, kPeCheckSumSize);
+            CopyMemory(peBytes + kPeCheckSumSize, chunk + pe.certEntryOffset, kPeCertEntrySize);
+            ReadCertEntry(chunk, got, &certOffset, &certSize);
+        }
         DWORD piece = 0;
         while (piece < got) {
             const DWORD len = got - piece < kMarkerBlockSize ? got - piece : DWORD{kMarkerBlockSize};
@@ -80,6 +114,7 @@ int RunLaunchStage()
             piece += len;
         }
         AddIntegrityLanes(lanes, chunk, piece);
+        if (markerOffset == 0) (void)ClearPeFields(chunk, piece);
         if (!WriteAll(copy, chunk, piece)) {
             // A partial copy is of no use to anyone: remove it.
             CloseHandle(copy);
@@ -87,24 +122,36 @@ int RunLaunchStage()
             DeleteFileA(decodeCopy);
             return 0;
         }
+        markerOffset += piece;
         if (found) {
-            for (uint32_t j = 0; j < kIntegrityLanes; ++j) stored[j] = chunk[piece + kMarkerOffsetIntegritySum + j];
+            CopyMemory(block, chunk + piece, kMarkerBlockSize);
             // The rest of this chunk is the payload's first part.
-            AddIntegrityLanes(lanes, chunk + piece + kMarkerBlockSize, got - piece - kMarkerBlockSize);
+            TakePayload(lanes, block, chunk + piece + kMarkerBlockSize, got - piece - kMarkerBlockSize);
         }
     }
     CloseHandle(copy);
 
-    // Sum loop: the rest of the payload.
-    while (found && ReadFile(own, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        AddIntegrityLanes(lanes, chunk, got);
+    // Sum loop: the rest of the payload, and what may follow it.
+    while (found && ReadFile(own, chunk, sizeof chunk, &got, nullptr) && got > 0) TakePayload(lanes, block, chunk, got);
     CloseHandle(own);
 
     if (!found) {
         DeleteFileA(decodeCopy);
         return 0;
     }
-    if (!IntegritySumsEqual(lanes, stored)) {
+    // Only what packing or signing leaves may follow the payload; a signed
+    // file was summed with the header fields as zeros.
+    PayloadExtent extent;
+    const int layoutOk = ResolvePayloadExtent(markerOffset + kMarkerBlockSize + payloadTaken + trailerLength,
+                                              markerOffset, block, certOffset, certSize, &extent) &&
+                         extent.payloadLength == payloadTaken &&
+                         IsZeroPadding(trailerHead, extent.paddingLength < sizeof trailerHead ? extent.paddingLength
+                                                                                                : sizeof trailerHead);
+    if (layoutOk && extent.stated && havePe) {
+        SubtractIntegrityBytes(lanes, pe.checkSumOffset, peBytes, kPeCheckSumSize);
+        SubtractIntegrityBytes(lanes, pe.certEntryOffset, peBytes + kPeCheckSumSize, kPeCertEntrySize);
+    }
+    if (!layoutOk || !IntegritySumsEqual(lanes, block + kMarkerOffsetIntegritySum)) {
         // The copy of a tampered file will never run; it does not stay behind.
         ShowTamperWarning();
         DeleteFileA(decodeCopy);

@@ -184,6 +184,36 @@ tamper)
   [ "$rc" = 0 ] || fail "exit code $rc"
   assert_clean
   ;;
+signed)  # an Authenticode-signed file of each form opens as any other; a byte after its signature is a change
+  command -v osslsigncode >/dev/null || fail "osslsigncode is missing (scripts/setup installs it)"
+  mkdir -p "$work/in" "$c/out"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key-$$.pem" -out "$work/cert-$$.pem" -days 2 \
+    -subj '/CN=lumisafe test' >/dev/null 2>&1 || fail "openssl req"
+  seq 1 20000 > "$work/in/sig.txt"
+  for form in "" --classic; do
+    rm -f "$c/out/"* "$work/signed-$$.exe"
+    packf sig.txt work $form
+    osslsigncode sign -certs "$work/cert-$$.pem" -key "$work/key-$$.pem" -in "$c/work/sig.exe" \
+      -out "$work/signed-$$.exe" >/dev/null 2>&1 || fail "osslsigncode sign"
+    osslsigncode verify -CAfile "$work/cert-$$.pem" -in "$work/signed-$$.exe" 2>&1 | grep -q 'Signature verification: ok' \
+      || fail "the signature does not verify"
+    cp "$work/signed-$$.exe" "$c/work/sig.exe"
+    start_dialog 'C:\work\sig.exe' '"sig.txt" Decode'
+    type_and_ok pw
+    wd save "$(hexof '"sig.txt" Decode')" "$(hexof 'C:\out\sig.txt')" 20000 >/dev/null
+    wait_file "$c/out/sig.txt"; wait "$sfx_pid"
+    assert_clean
+    cmp -s "$work/in/sig.txt" "$c/out/sig.txt" || fail "${form:-sealed}: signed file decoded other contents"
+  done
+  printf 'x' >> "$c/work/sig.exe"
+  wine 'C:\work\sig.exe' &
+  pid=$!
+  expect_box "$(text_of tamper)" "$(text_of warning)"
+  expect_box "$(text_of takeout)"
+  wait "$pid"
+  assert_clean
+  rm -f "$work/key-$$.pem" "$work/cert-$$.pem" "$work/signed-$$.exe"
+  ;;
 bare_stub)
   mkdir -p "$c/work"; cp "$STUB" "$c/work/stub.exe"
   wine 'C:\work\stub.exe' &
