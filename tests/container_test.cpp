@@ -9,7 +9,9 @@
 
 #include "cipher.h"
 #include "container_write.h"
+#include "bytes.h"
 #include "integrity.h"
+#include "layout.h"
 #include "lzap.h"
 #include "marker.h"
 #include "record.h"
@@ -176,3 +178,45 @@ TEST(Container, ReenciphereedMutationsNeverEscape)
 }
 
 } // namespace
+
+// A file of 4096 bytes: marker at 1024, so the payload starts at 1280. Each
+// row: the stated length, the certificate entry, and what a reader decides.
+TEST(Layout, WhatMayFollowThePayload)
+{
+    const uint32_t kFile = 4096, kMarker = 1024, kPayload = kMarker + 256;
+    struct Row {
+        const char* what;
+        uint32_t stated, certOffset, certSize;
+        int ok;
+        uint32_t payloadLength, padding;
+    } rows[] = {
+        {"older file: to the end", 0, 0, 0, 1, kFile - kPayload, 0},
+        {"older file with a signature", 0, 4000, 96, 0, 0, 0},
+        {"stated, nothing after", kFile - kPayload, 0, 0, 1, kFile - kPayload, 0},
+        {"stated, signature removed (7 bytes of padding)", kFile - kPayload - 7, 0, 0, 1, kFile - kPayload - 7, 7},
+        {"stated, 8 bytes after and no signature", kFile - kPayload - 8, 0, 0, 0, 0, 0},
+        {"cut short: what is left", kFile, 0, 0, 1, kFile - kPayload, 0},
+        // 1813 bytes of payload end at 3093; a table at 3096 has 3 bytes of padding.
+        {"signed, 3 bytes of padding", 1813, 3096, 1000, 1, 1813, 3},
+        {"signed, no padding, the smallest table", 2808, 4088, 8, 1, 2808, 0},
+        {"signed, table into the payload", 1813, 3088, 1008, 0, 0, 0},
+        {"signed, table into the stub", 1813, 512, 4096 - 512, 0, 0, 0},
+        {"signed, table short of the end", 1813, 3096, 992, 0, 0, 0},
+        {"signed, table past the end", 1813, 3096, 1008, 0, 0, 0},
+        {"signed, table not 8-aligned", 1812, 3092, 1004, 0, 0, 0},
+        {"signed, 8 bytes of padding", 1808, 3096, 1000, 0, 0, 0},
+        {"signed, a 4-byte table", 2812, 4092, 4, 0, 0, 0},
+        {"signed, cut short", kFile, 3096, 1000, 0, 0, 0},
+        {"entry size wraps", 1813, 3096, 0xFFFFFFFFu, 0, 0, 0},
+    };
+    for (const Row& r : rows) {
+        uint8_t marker[256] = {};
+        StoreLE32(marker + kMarkerOffsetPayloadLength, r.stated);
+        PayloadExtent e;
+        const int ok = ResolvePayloadExtent(kFile, kMarker, marker, r.certOffset, r.certSize, &e);
+        EXPECT_EQ(ok, r.ok) << r.what;
+        if (!ok || !r.ok) continue;
+        EXPECT_EQ(e.payloadLength, r.payloadLength) << r.what;
+        EXPECT_EQ(e.paddingLength, r.padding) << r.what;
+    }
+}
