@@ -23,7 +23,9 @@ int ParseSealedHeader(const uint8_t* payload, size_t length, SealedHeader* heade
     if (length < kSealedHeaderSize) return kSealedDamaged;
     header->chunkShift = payload[6];
     header->iterations = LoadLE32(payload + 8);
-    // The reserved bytes are not tested here: they are associated data, so a
+    header->codec = payload[kSealedOffsetCodec];
+    header->level = payload[kSealedOffsetLevel];
+    // The reserved byte is not tested here: it is associated data, so a
     // changed one fails a tag like any other change.
     if (header->chunkShift < kSealedMinChunkShift || header->chunkShift > kSealedMaxChunkShift ||
         header->iterations == 0)
@@ -32,6 +34,9 @@ int ParseSealedHeader(const uint8_t* payload, size_t length, SealedHeader* heade
     // setting, or a crafted file that would keep every attempt busy for
     // minutes. Refused before any key derivation.
     if (header->iterations > kSealedMaxIterations) return kSealedNewer;
+    // A codec this reader cannot expand: said before the password is asked
+    // for nothing.
+    if (header->codec > kSealedCodecZstd) return kSealedNewer;
     std::memcpy(header->salt, payload + 12, kSealedSaltSize);
     std::memcpy(header->noncePrefix, payload + 28, kSealedNoncePrefixSize);
     return kSealedOk;

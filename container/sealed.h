@@ -11,11 +11,14 @@
 //     4   1  form version (1)
 //     5   1  key derivation (1: PBKDF2-HMAC-SHA256)
 //     6   1  chunk shift s: every chunk but the last holds 2^s plaintext bytes
-//     7   1  reserved, 0
+//     7   1  codec: 0 the record as the classic form holds it (an LZAP
+//            stream or the stored record, told apart by the stream's magic),
+//            1 one zstd frame of the record (zstd_frame.h)
 //     8   4  iteration count
 //    12  16  salt
 //    28   7  nonce prefix
-//    35   1  reserved, 0
+//    35   1  the compression level the writer used (zstd), for the user to
+//            read; 0 when none. Readers do not depend on it.
 //    36  32  password check: 16 zero bytes sealed under nonce (prefix, 0, 0x80)
 //            with the header's first 36 bytes as associated data
 //    68  32  marker check: 16 zero bytes sealed under nonce (prefix, 0, 0x81)
@@ -58,6 +61,10 @@ enum : uint32_t {
     kSealedChunkAadSize = kSealedMarkerAadSize + kSealedHeaderSize,
     kSealedCheckFlagPassword = 0x80,
     kSealedCheckFlagMarker = 0x81,
+    kSealedOffsetCodec = 7,
+    kSealedOffsetLevel = 35,
+    kSealedCodecRecord = 0, // an LZAP stream or the stored record
+    kSealedCodecZstd = 1,   // one zstd frame of the record
 };
 
 enum SealedStatus : int {
@@ -66,7 +73,7 @@ enum SealedStatus : int {
     kSealedWrongPassword = 2, // the password check does not open
     kSealedTampered = 3,      // the password is right, the caption or flags were changed
     kSealedDamaged = 4,       // cut short, a chunk's tag fails, or the header is malformed
-    kSealedNewer = 5,         // an unknown form version or key derivation
+    kSealedNewer = 5,         // an unknown form version, key derivation or codec
     kSealedNoCrypto = 6,      // the system has no usable AES-GCM or PBKDF2
 };
 
@@ -77,6 +84,8 @@ struct SealedHeader {
     uint32_t kdf;
     uint32_t chunkShift;
     uint32_t iterations;
+    uint32_t codec; // kSealedCodecRecord or kSealedCodecZstd
+    uint32_t level; // as the writer says; 0 when it did not
     uint8_t salt[kSealedSaltSize];
     uint8_t noncePrefix[kSealedNoncePrefixSize];
 };
@@ -85,8 +94,8 @@ struct SealedHeader {
 uint32_t MarkerForm(const uint8_t* block);
 
 // Reads and checks the header at the start of a sealed payload of length
-// bytes: kSealedOk, kSealedNewer (version or key derivation unknown, or more
-// key-derivation rounds than kSealedMaxIterations) or kSealedDamaged (too
+// bytes: kSealedOk, kSealedNewer (version, key derivation or codec unknown,
+// or more key-derivation rounds than kSealedMaxIterations) or kSealedDamaged (too
 // short, wrong magic, a field out of range).
 int ParseSealedHeader(const uint8_t* payload, size_t length, SealedHeader* header);
 

@@ -15,8 +15,8 @@ size_t SealedPayloadSize(size_t plainLength, uint32_t chunkShift)
 }
 
 // The header's fixed fields.
-static void WriteSealedFields(uint8_t* out, uint32_t iterations, uint32_t chunkShift, const uint8_t* salt,
-                              const uint8_t* noncePrefix)
+static void WriteSealedFields(uint8_t* out, uint32_t iterations, uint32_t chunkShift, const SealedCoding* coding,
+                              const uint8_t* salt, const uint8_t* noncePrefix)
 {
     std::memset(out, 0, kSealedHeaderSize);
     std::memcpy(out, kSealedMagic, sizeof kSealedMagic);
@@ -26,6 +26,8 @@ static void WriteSealedFields(uint8_t* out, uint32_t iterations, uint32_t chunkS
     StoreLE32(out + 8, iterations);
     std::memcpy(out + 12, salt, kSealedSaltSize);
     std::memcpy(out + 28, noncePrefix, kSealedNoncePrefixSize);
+    out[kSealedOffsetCodec] = static_cast<uint8_t>(coding->codec);
+    out[kSealedOffsetLevel] = static_cast<uint8_t>(coding->level);
 }
 
 static int SealCheck(SealedKey* key, const uint8_t* prefix, uint8_t flag, const uint8_t* aad, uint32_t aadLength,
@@ -76,11 +78,9 @@ int SealPayloadInPlace(uint8_t* buffer, size_t plainLength, size_t capacity, con
                        const uint8_t* password, uint32_t passwordLength, uint32_t iterations, uint32_t chunkShift,
                        size_t* outLength)
 {
-    // A fresh salt gives every file its own key, so nonces never repeat under one key.
-    uint8_t fresh[kSealedSaltSize + kSealedNoncePrefixSize];
-    if (SealedRandom(fresh, sizeof fresh) != kSealedOk) return kSealedFailed;
-    return SealPayloadInPlaceWith(buffer, plainLength, capacity, marker, password, passwordLength, iterations,
-                                  chunkShift, fresh, fresh + kSealedSaltSize, outLength);
+    const SealedCoding record = {kSealedCodecRecord, 0};
+    return SealPayloadInPlaceCoded(buffer, plainLength, capacity, marker, password, passwordLength, iterations,
+                                   chunkShift, &record, nullptr, nullptr, outLength);
 }
 
 int SealPayloadWith(const uint8_t* plain, size_t plainLength, const uint8_t* marker, const uint8_t* password,
@@ -114,13 +114,31 @@ int SealPayloadInPlaceWith(uint8_t* buffer, size_t plainLength, size_t capacity,
                            const uint8_t* password, uint32_t passwordLength, uint32_t iterations, uint32_t chunkShift,
                            const uint8_t* salt, const uint8_t* noncePrefix, size_t* outLength)
 {
+    const SealedCoding record = {kSealedCodecRecord, 0};
+    return SealPayloadInPlaceCoded(buffer, plainLength, capacity, marker, password, passwordLength, iterations,
+                                   chunkShift, &record, salt, noncePrefix, outLength);
+}
+
+int SealPayloadInPlaceCoded(uint8_t* buffer, size_t plainLength, size_t capacity, const uint8_t* marker,
+                            const uint8_t* password, uint32_t passwordLength, uint32_t iterations,
+                            uint32_t chunkShift, const SealedCoding* coding, const uint8_t* salt,
+                            const uint8_t* noncePrefix, size_t* outLength)
+{
     if (plainLength == 0 || chunkShift < kSealedMinChunkShift || chunkShift > kSealedMaxChunkShift ||
-        iterations == 0 || iterations > kSealedMaxIterations)
+        iterations == 0 || iterations > kSealedMaxIterations || coding->codec > kSealedCodecZstd ||
+        coding->level > 255)
         return kSealedFailed;
     const size_t size = SealedPayloadSize(plainLength, chunkShift);
     if (capacity < size) return kSealedFailed;
+    // A fresh salt gives every file its own key, so nonces never repeat under one key.
+    uint8_t fresh[kSealedSaltSize + kSealedNoncePrefixSize];
+    if (!salt) {
+        if (SealedRandom(fresh, sizeof fresh) != kSealedOk) return kSealedFailed;
+        salt = fresh;
+        noncePrefix = fresh + kSealedSaltSize;
+    }
     uint8_t header[kSealedHeaderSize];
-    WriteSealedFields(header, iterations, chunkShift, salt, noncePrefix);
+    WriteSealedFields(header, iterations, chunkShift, coding, salt, noncePrefix);
     // One chunk of scratch, from the heap: up to 1 MiB.
     uint8_t* scratch = new (std::nothrow) uint8_t[static_cast<size_t>(1) << chunkShift];
     if (!scratch) return kSealedFailed;

@@ -25,6 +25,20 @@ int SealPayloadInPlace(uint8_t* buffer, size_t plainLength, size_t capacity, con
                        const uint8_t* password, uint32_t passwordLength, uint32_t iterations, uint32_t chunkShift,
                        size_t* outLength);
 
+// How the record inside was compressed, written into the header (both
+// fields are bound to the password check like the rest of it).
+struct SealedCoding {
+    uint32_t codec; // kSealedCodecRecord or kSealedCodecZstd
+    uint32_t level; // the zstd level, 0 for none
+};
+
+// SealPayloadInPlace for a record in the given coding (the functions above
+// write kSealedCodecRecord). salt and noncePrefix null: fresh random ones.
+int SealPayloadInPlaceCoded(uint8_t* buffer, size_t plainLength, size_t capacity, const uint8_t* marker,
+                            const uint8_t* password, uint32_t passwordLength, uint32_t iterations,
+                            uint32_t chunkShift, const SealedCoding* coding, const uint8_t* salt,
+                            const uint8_t* noncePrefix, size_t* outLength);
+
 // SealPayload with the given salt (16 bytes) and nonce prefix (7 bytes) in
 // place of random ones: for known-answer tests and the format's worked
 // example only; a real file must never reuse them.

@@ -30,6 +30,7 @@
 #include "program_part.h"
 #include "secret.h"
 #include "sfx.h"
+#include "zstd_frame.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ void Warn(const std::string& message)
 // itself, which its options fill in directly.
 struct Options {
     std::string command, input, output, passwordFile, selfDelete = "off";
-    std::string serialText, codepageText;
+    std::string serialText, codepageText, codecText;
     bool force = false, json = false, askPassword = false;
     int codepage = kCodepageAuto;
     PackRequest pack;
@@ -206,7 +207,17 @@ void AddFormJson(Json* j, const FormInfo& f)
         (*j)["kdf"] = "PBKDF2-HMAC-SHA256";
         (*j)["iterations"] = f.header.iterations;
         (*j)["chunkSize"] = 1u << f.header.chunkShift;
+        // codec 0 leaves LZAP and stored to the record inside, which only
+        // the password shows.
+        (*j)["codec"] = f.header.codec == kSealedCodecZstd ? "zstd" : "lzap-or-stored";
+        if (f.header.codec == kSealedCodecZstd) (*j)["level"] = f.header.level;
     }
+}
+
+std::string CodecText(const SealedHeader& h)
+{
+    if (h.codec == kSealedCodecZstd) return "zstd, level " + std::to_string(h.level);
+    return "LZAP, or stored";
 }
 
 // Why a sealed header is not followed: a later version's form, or more
@@ -223,6 +234,10 @@ std::string NewerText(const FormInfo& f)
         return "made by a newer version of lumisafe, or damaged: it asks for " + std::to_string(f.header.iterations) +
                " key-derivation rounds, more than the " + std::to_string(uint32_t{kSealedMaxIterations}) +
                " this version runs";
+    if (f.header.version == kSealedVersion && f.header.kdf == kSealedKdfPbkdf2Sha256 &&
+        f.header.codec > kSealedCodecZstd)
+        return "made by a newer version of lumisafe (its compression, codec " + std::to_string(f.header.codec) +
+               ", is unknown to this version)";
     return "made by a newer version of lumisafe (unknown format version or key derivation)";
 }
 
@@ -233,7 +248,7 @@ std::string FormText(const FormInfo& f)
     if (f.headerStatus == kSealedNewer) return "sealed, " + NewerText(f);
     if (f.headerStatus != kSealedOk) return "sealed, header damaged";
     return "sealed: AES-256-GCM, key from PBKDF2-HMAC-SHA256 with " + std::to_string(f.header.iterations) +
-           " iterations, chunks of " + std::to_string(1u << f.header.chunkShift) + " bytes";
+           " iterations, chunks of " + std::to_string(1u << f.header.chunkShift) + " bytes, " + CodecText(f.header);
 }
 
 // The marker block's flags in words, as the password dialog applies them.
@@ -721,6 +736,8 @@ PackRequest MakePackRequest(const Options& o)
     r.force = o.force;
     r.codepage = o.codepage;
     r.selfDeleteMode = o.selfDelete == "always" ? 0 : o.selfDelete == "on" ? 1 : 2;
+    // LZAP where the form or the options ask for it: classic, or --lookahead.
+    if (o.codecText == "lzap" || r.classic || r.lookahead) r.codec = kSealedCodecRecord;
     return r;
 }
 
@@ -751,9 +768,12 @@ int RunPack(const Options& o)
     ProgressEnd(&bar);
     SecretClear(&typed);
     if (rc != kExitOk) return Fail(rc, error);
+    const std::string how = result.stored                          ? "stored"
+                            : result.codec == kSealedCodecZstd ? "zstd level " + std::to_string(o.pack.level)
+                                                               : "LZAP";
     (void)std::fprintf(stderr, "%s: %s (%s, %s, %s of contents)\n", result.outputPath.c_str(),
                        Plural(result.fileLength, "byte", "bytes").c_str(), o.pack.classic ? "classic" : "sealed",
-                       result.stored ? "stored" : "compressed", Plural(result.contentLength, "byte", "bytes").c_str());
+                       how.c_str(), Plural(result.contentLength, "byte", "bytes").c_str());
     return kExitOk;
 }
 
@@ -813,6 +833,18 @@ void BuildCommandLine(CLI::App* app, Options* o)
     CLI::Option* iterations = pack->add_option("--iterations", o->pack.iterations, "key-derivation rounds of a sealed file (default 1000000)")
         ->check(CLI::Range(kMinIterations, uint32_t{kSealedMaxIterations}));
     classic->excludes(iterations);
+    CLI::Option* codec = pack->add_option("--codec", o->codecText, "a sealed file's compression: zstd (default) or lzap, the classic form's coder")
+        ->check(CLI::IsMember({"zstd", "lzap"}));
+    CLI::Option* level = pack->add_option("--level", o->pack.level, "zstd level, 1 (fastest) to 19 (smallest); default " + std::to_string(int{kPackDefaultLevel}))
+        ->check(CLI::Range(1, int{kZstdMaxLevel}));
+    CLI::Option* longWindow = pack->add_flag("--long", o->pack.longWindow, "zstd: find matches across the largest window a reader allows (16 MiB)");
+    for (CLI::Option* zstdOnly : {level, longWindow}) {
+        zstdOnly->excludes(classic);
+        zstdOnly->excludes(store);
+    }
+    codec->excludes(classic);
+    lookahead->excludes(level);
+    lookahead->excludes(longWindow);
     pack->add_flag("--force", o->force, "replace an existing output");
     AddPasswordOptions(pack, o);
 

@@ -15,6 +15,10 @@
 #include "record_write.h"
 #include "sealed_write.h"
 #include "sfx.h"
+#include "zstd_frame.h"
+#include "zstd_frame_write.h"
+
+#include <zstd.h>
 
 #ifndef LUMISAFE_DEFAULT_STUB
 #define LUMISAFE_DEFAULT_STUB ""
@@ -146,6 +150,52 @@ int CompressRecord(const PackPlan& plan, const uint8_t* head, uint64_t recordLen
     return kExitOk;
 }
 
+// Compresses the record into one zstd frame in payload, the input read in
+// pieces. kStore as soon as the frame would not be smaller than the record.
+int CompressRecordZstd(const PackPlan& plan, const uint8_t* head, uint64_t recordLength, std::vector<uint8_t>* payload,
+                       const PackProgress& progress, int* outcome, std::string* error)
+{
+    std::unique_ptr<ZSTD_CCtx, size_t (*)(ZSTD_CCtx*)> context(ZSTD_createCCtx(), ZSTD_freeCCtx);
+    if (!context || !ZstdWriterSetup(context.get(), plan.request.level, plan.request.longWindow, recordLength)) {
+        *error = "could not set up the compressor";
+        return kExitIo;
+    }
+    payload->clear();
+    bool tooLarge = false, failed = false;
+    std::vector<uint8_t> out(ZSTD_CStreamOutSize());
+    const auto feed = [&](const uint8_t* p, size_t n, bool last) {
+        ZSTD_inBuffer in = {p, n, 0};
+        for (;;) {
+            ZSTD_outBuffer o = {out.data(), out.size(), 0};
+            const size_t left = ZSTD_compressStream2(context.get(), &o, &in, last ? ZSTD_e_end : ZSTD_e_continue);
+            if (ZSTD_isError(left)) {
+                failed = true;
+                return;
+            }
+            if (payload->size() + o.pos >= recordLength) {
+                tooLarge = true;
+                return;
+            }
+            payload->insert(payload->end(), out.data(), out.data() + o.pos);
+            if (last ? left == 0 : in.pos == in.size) return;
+        }
+    };
+    feed(head, kRecordContentOffset, recordLength == kRecordContentOffset);
+    const int rc = ReadInPieces(plan.request.input, recordLength - kRecordContentOffset, kPackCompressing,
+                                [&](const uint8_t* p, size_t n) {
+                                    if (!tooLarge && !failed) feed(p, n, false);
+                                },
+                                progress, error);
+    if (rc != kExitOk) return rc;
+    if (!tooLarge && !failed && recordLength > kRecordContentOffset) feed(nullptr, 0, true);
+    if (failed) {
+        *error = "the compressor failed";
+        return kExitIo;
+    }
+    *outcome = tooLarge ? kStore : kCompressed;
+    return kExitOk;
+}
+
 // The stored name and the caption, in the code page the decoding machine shows.
 int ConvertNames(const PackRequest& r, PackPlan* plan, std::string* error)
 {
@@ -240,7 +290,7 @@ int BuildRecordHead(const PackPlan& plan, const PackProgress& progress, uint8_t*
 
 // The record, compressed or (when that does not pay) stored.
 int BuildRecord(const PackPlan& plan, const uint8_t* head, const PackProgress& progress, std::vector<uint8_t>* payload,
-                bool* stored, std::string* error)
+                bool* stored, int* codec, std::string* error)
 {
     const PackRequest& r = plan.request;
     const uint64_t recordLength = kRecordContentOffset + plan.meta.size;
@@ -249,13 +299,17 @@ int BuildRecord(const PackPlan& plan, const uint8_t* head, const PackProgress& p
     const size_t record = static_cast<size_t>(recordLength);
     payload->reserve(r.classic ? record : SealedPayloadSize(record, kSealedDefaultChunkShift));
     *stored = r.store;
+    *codec = !r.classic && r.codec == kSealedCodecZstd ? kSealedCodecZstd : kSealedCodecRecord;
     if (!*stored) {
         int outcome = kCompressed;
-        const int rc = CompressRecord(plan, head, recordLength, payload, progress, &outcome, error);
+        const int rc = *codec == kSealedCodecZstd
+                           ? CompressRecordZstd(plan, head, recordLength, payload, progress, &outcome, error)
+                           : CompressRecord(plan, head, recordLength, payload, progress, &outcome, error);
         if (rc != kExitOk) return rc;
         *stored = outcome == kStore;
     }
     if (!*stored) return kExitOk;
+    *codec = kSealedCodecRecord;
     payload->assign(head, head + kRecordContentOffset);
     return ReadInPieces(r.input, plan.meta.size, kPackStoring,
                         [&](const uint8_t* p, size_t n) { payload->insert(payload->end(), p, p + n); }, progress,
@@ -264,8 +318,8 @@ int BuildRecord(const PackPlan& plan, const uint8_t* head, const PackProgress& p
 
 // Enciphers (classic) or seals in place, which binds the marker block's
 // caption and flags to the payload.
-int ProtectPayload(const PackPlan& plan, const Secret& password, const uint8_t* block, std::vector<uint8_t>* payload,
-                   std::string* error)
+int ProtectPayload(const PackPlan& plan, const Secret& password, const uint8_t* block, int codec,
+                   std::vector<uint8_t>* payload, std::string* error)
 {
     const size_t packedLength = payload->size();
     if (plan.request.classic) {
@@ -280,9 +334,11 @@ int ProtectPayload(const PackPlan& plan, const Secret& password, const uint8_t* 
     }
     payload->resize(SealedPayloadSize(packedLength, kSealedDefaultChunkShift));
     size_t sealedLength = 0;
-    const int rc = SealPayloadInPlace(payload->data(), packedLength, payload->size(), block,
-                                      password.bytes, static_cast<uint32_t>(password.length), plan.request.iterations,
-                                      kSealedDefaultChunkShift, &sealedLength);
+    const SealedCoding coding = {static_cast<uint32_t>(codec),
+                                 codec == kSealedCodecZstd ? static_cast<uint32_t>(plan.request.level) : 0};
+    const int rc = SealPayloadInPlaceCoded(payload->data(), packedLength, payload->size(), block, password.bytes,
+                                           static_cast<uint32_t>(password.length), plan.request.iterations,
+                                           kSealedDefaultChunkShift, &coding, nullptr, nullptr, &sealedLength);
     if (rc != kSealedOk) {
         *error = "could not seal the payload";
         return kExitIo;
@@ -392,8 +448,9 @@ int PackWrite(const PackPlan& plan, const Secret& typedPassword, const PackProgr
     uint8_t head[kRecordContentOffset];
     std::vector<uint8_t> payload;
     bool stored = false;
+    int codec = kSealedCodecRecord;
     rc = BuildRecordHead(plan, progress, head, &result->contentLength, error);
-    if (rc == kExitOk) rc = BuildRecord(plan, head, progress, &payload, &stored, error);
+    if (rc == kExitOk) rc = BuildRecord(plan, head, progress, &payload, &stored, &codec, error);
     if (rc != kExitOk) return rc;
 
     MarkerFields fields;
@@ -410,7 +467,7 @@ int PackWrite(const PackPlan& plan, const Secret& typedPassword, const PackProgr
     uint8_t block[kMarkerBlockSize];
     FillMarkerBlock(block, &fields);
 
-    rc = ProtectPayload(plan, password, block, &payload, error);
+    rc = ProtectPayload(plan, password, block, codec, &payload, error);
     SecretClear(&password);
     if (rc != kExitOk) return rc;
     if (payload.size() != payloadLength) {
@@ -428,5 +485,6 @@ int PackWrite(const PackPlan& plan, const Secret& typedPassword, const PackProgr
     result->outputPath = plan.outputPath;
     result->fileLength = plan.stub.size() + kMarkerBlockSize + payload.size();
     result->stored = stored;
+    result->codec = codec;
     return kExitOk;
 }

@@ -14,6 +14,11 @@
 #include "sealed.h"
 #include "secret.h"
 
+// The zstd level pack uses unless told: on the benchmark corpora it packs
+// about as fast as LZAP does (docs/performance.md), with files a third to a
+// tenth smaller.
+enum { kPackDefaultLevel = 12 };
+
 struct PackRequest {
     std::string input;
     std::string output;   // the self-decoding file, a folder for it, or empty (the stem + .exe here)
@@ -24,6 +29,11 @@ struct PackRequest {
     int selfDeleteMode = 2; // 0 always, 1 on (the user may untick it), 2 off
     bool store = false, lookahead = false, classic = false, force = false;
     uint32_t iterations = kSealedDefaultIterations;
+    // A sealed record's codec: zstd at `level` (longWindow: long-distance
+    // matching over a 16 MiB window), or LZAP, which the classic form always uses.
+    int codec = kSealedCodecZstd;
+    int level = kPackDefaultLevel;
+    bool longWindow = false;
     bool haveSerial = false;
     uint32_t serial = 0;
     int codepage = kCodepageAuto; // of a non-ASCII password
@@ -54,6 +64,7 @@ struct PackResult {
     uint64_t fileLength = 0;
     uint32_t contentLength = 0;
     bool stored = false;
+    int codec = kSealedCodecRecord; // of the record as written (stored: kSealedCodecRecord)
 };
 
 // The default name of the self-decoding file: the input's stem + ".exe".

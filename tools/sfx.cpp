@@ -11,6 +11,7 @@
 #include "integrity.h"
 #include "layout.h"
 #include "lzap.h"
+#include "zstd_frame.h"
 #include "pe.h"
 
 namespace {
@@ -275,6 +276,57 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
     return kDecodeOk;
 }
 
+// A record in one zstd frame (sealed form, codec 1): proven by the tags, so
+// every failure is damage, except a window this version will not hold.
+static int DecodeZstd(const std::vector<uint8_t>& frame, RecordSink* sink, RecordHeader* header)
+{
+    ZstdExpander e;
+    if (ZstdExpandBegin(&e, frame.data(), frame.size(), kMaxFileLength) != kZstdMore)
+        return e.status == kZstdNewer ? kDecodeNewer : e.status == kZstdNoMemory ? kDecodeFailed : kDecodeDamaged;
+    const std::unique_ptr<ZstdExpander, void (*)(ZstdExpander*)> release(&e, ZstdExpandEnd);
+    const uint64_t declared = e.contentSize; // at most kMaxFileLength
+    const size_t chunkSize = static_cast<size_t>(std::min<uint64_t>(kChunk, declared));
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize ? chunkSize : 1]);
+    uint8_t head[kRecordContentOffset];
+    uint64_t produced = 0;
+    bool haveHeader = false;
+    uint64_t contentEnd = 0;
+    uint32_t crc = 0;
+    while (e.status == kZstdMore) {
+        const uint32_t n = ZstdExpandSome(&e, buffer.get(), static_cast<uint32_t>(chunkSize));
+        if (e.status == kZstdDamaged) return kDecodeDamaged;
+        const uint8_t* p = buffer.get();
+        uint64_t at = produced;
+        produced += n;
+        if (!haveHeader) {
+            const size_t take = static_cast<size_t>(std::min<uint64_t>(kRecordContentOffset - at, n));
+            std::memcpy(head + at, p, take);
+            p += take;
+            at += take;
+            if (at < kRecordContentOffset) continue;
+            // The frame states its size exactly: the record's contents fill it.
+            if (ReadRecordHeader(head, static_cast<uint32_t>(declared), header) != kRecordOk ||
+                kRecordContentOffset + uint64_t{header->contentLength} != declared)
+                return kDecodeDamaged;
+            haveHeader = true;
+            contentEnd = declared;
+            if (!sink->begin(*header)) return kDecodeSinkFailed;
+        }
+        const uint64_t end = std::min<uint64_t>(produced, contentEnd);
+        if (end > at) {
+            const size_t len = static_cast<size_t>(end - at);
+            crc = Crc32(crc, p, len);
+            if (!sink->write(p, len)) return kDecodeSinkFailed;
+        }
+        if (sink->progress) sink->progress(produced, declared);
+    }
+    if (e.status != kZstdDone || !haveHeader) return kDecodeDamaged;
+    uint32_t expected;
+    if (HasContentCheck(header, &expected) && expected != crc) return kDecodeDamaged;
+    header->fileName[kRecordFileNameSize - 1] = 0;
+    return kDecodeOk;
+}
+
 int DecodePayload(std::vector<uint8_t>* payload, const Secret& key, RecordSink* sink,
                   RecordHeader* header)
 {
@@ -291,6 +343,10 @@ int DecodePayload(std::vector<uint8_t>* payload, const Secret& key, RecordSink* 
 int DecodeSealedPayload(std::vector<uint8_t>* payload, const uint8_t* marker, const Secret& password,
                         RecordSink* sink, RecordHeader* header)
 {
+    // The codec is read before opening, which leaves plaintext where the header was.
+    SealedHeader h = {};
+    const int parsed = ParseSealedHeader(payload->data(), payload->size(), &h);
+    if (parsed == kSealedNewer) return kDecodeNewer;
     std::vector<uint8_t> scratch(size_t{1} << kSealedMaxChunkShift);
     size_t plainLength = 0;
     const int rc = OpenSealedPayload(payload->data(), payload->size(), marker, password.bytes,
@@ -307,7 +363,8 @@ int DecodeSealedPayload(std::vector<uint8_t>* payload, const uint8_t* marker, co
     // The plaintext is proven to be what the encoder sealed, so a record that
     // does not decode now is damage (or an encoder fault), never the password.
     payload->resize(plainLength);
-    const int result = LzapHasHeader(payload->data(), static_cast<uint32_t>(plainLength))
+    const int result = h.codec == kSealedCodecZstd ? DecodeZstd(*payload, sink, header)
+                       : LzapHasHeader(payload->data(), static_cast<uint32_t>(plainLength))
                            ? DecodeStream(*payload, sink, header)
                            : DecodeStored(*payload, sink, header);
     return result == kDecodeWrong || result == kDecodeShort ? kDecodeDamaged : result;
