@@ -35,8 +35,8 @@ if(WIN32)
   target_compile_definitions(lumisafe_zstd_stub PRIVATE ZSTD_LEGACY_SUPPORT=0 HUF_FORCE_DECOMPRESS_X1
     ZSTD_FORCE_DECOMPRESS_SEQUENCES_SHORT ZSTD_NO_INLINE ZSTD_STRIP_ERROR_STRINGS ZSTD_DISABLE_ASM
     ZSTD_NO_TRACE DYNAMIC_BMI2=0 XXH_NO_STDLIB)
-  target_compile_options(lumisafe_zstd_stub PRIVATE -Os -mpreferred-stack-boundary=2 -fno-asynchronous-unwind-tables
-    -ffunction-sections -fdata-sections -w)
+  target_compile_options(lumisafe_zstd_stub PRIVATE -Oz -mpreferred-stack-boundary=2 -fno-asynchronous-unwind-tables
+    -ffunction-sections -w)
 else()
   find_path(ZSTD_INCLUDE_DIR zstd.h REQUIRED)
   find_library(ZSTD_LIBRARY zstd REQUIRED)

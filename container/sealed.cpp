@@ -86,7 +86,7 @@ static int OpenBlock(SealedKey* key, const uint8_t* prefix, uint32_t index, uint
 // Decrypts every chunk into scratch, checks its tag, and only then moves the
 // plaintext down into place: chunk i's plaintext lands before its ciphertext.
 static int OpenChunks(SealedKey* key, uint8_t* payload, const SealedHeader* h, const uint8_t* aad, uint32_t count,
-                      size_t plainLength, uint8_t* scratch)
+                      size_t plainLength, uint8_t* scratch, SealedProgress progress)
 {
     const size_t chunk = static_cast<size_t>(1) << h->chunkShift;
     size_t from = kSealedHeaderSize, to = 0;
@@ -99,6 +99,7 @@ static int OpenChunks(SealedKey* key, uint8_t* payload, const SealedHeader* h, c
         std::memmove(payload + to, scratch, n);
         from += n + kSealedTagSize;
         to += n;
+        if (progress) progress(to, plainLength);
     }
     SecureWipe(scratch, chunk);
     return kSealedOk;
@@ -106,6 +107,14 @@ static int OpenChunks(SealedKey* key, uint8_t* payload, const SealedHeader* h, c
 
 int OpenSealedPayload(uint8_t* payload, size_t length, const uint8_t* marker, const uint8_t* password,
                       uint32_t passwordLength, uint8_t* scratch, size_t scratchCapacity, size_t* plainLength)
+{
+    return OpenSealedPayloadWatched(payload, length, marker, password, passwordLength, scratch, scratchCapacity,
+                                    plainLength, nullptr);
+}
+
+int OpenSealedPayloadWatched(uint8_t* payload, size_t length, const uint8_t* marker, const uint8_t* password,
+                             uint32_t passwordLength, uint8_t* scratch, size_t scratchCapacity, size_t* plainLength,
+                             SealedProgress progress)
 {
     SealedHeader h;
     int rc = ParseSealedHeader(payload, length, &h);
@@ -132,7 +141,7 @@ int OpenSealedPayload(uint8_t* payload, size_t length, const uint8_t* marker, co
     }
     if (rc == kSealedOk) {
         std::memcpy(aad + kSealedMarkerAadSize, payload, kSealedHeaderSize);
-        rc = OpenChunks(key, payload, &h, aad, count, *plainLength, scratch);
+        rc = OpenChunks(key, payload, &h, aad, count, *plainLength, scratch, progress);
     }
     SealedKeyDestroy(key);
     return rc;

@@ -119,4 +119,11 @@ int SealedChunks(size_t payloadLength, uint32_t chunkShift, uint32_t* count, siz
 int OpenSealedPayload(uint8_t* payload, size_t length, const uint8_t* marker, const uint8_t* password,
                       uint32_t passwordLength, uint8_t* scratch, size_t scratchCapacity, size_t* plainLength);
 
+// OpenSealedPayload that reports, after each chunk, how many plaintext bytes
+// of how many have been checked: a large file takes seconds.
+typedef void (*SealedProgress)(size_t done, size_t total);
+int OpenSealedPayloadWatched(uint8_t* payload, size_t length, const uint8_t* marker, const uint8_t* password,
+                             uint32_t passwordLength, uint8_t* scratch, size_t scratchCapacity, size_t* plainLength,
+                             SealedProgress progress);
+
 #endif

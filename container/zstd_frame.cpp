@@ -63,21 +63,21 @@ uint32_t ZstdExpandSome(ZstdExpander* e, uint8_t* out, uint32_t capacity)
             break;
         }
     }
-    e->inputPos = in.pos;
     e->produced += o.pos;
-    if (ZSTD_isError(rc)) e->status = kZstdDamaged;
-    else if (rc == 0) {
-        // The frame ended: with the size it stated, and at the payload's end.
-        e->status = e->produced == e->contentSize && in.pos == in.size ? kZstdDone : kZstdDamaged;
-    } else if (e->produced == e->contentSize) {
+    int tooLong = 0;
+    if (!ZSTD_isError(rc) && rc != 0 && e->produced == e->contentSize) {
         // Every stated byte is out: the frame must end here, with no more
         // output. One more call with no room tells.
         ZSTD_outBuffer none = {nullptr, 0, 0};
         rc = ZSTD_decompressStream(static_cast<ZSTD_DStream*>(e->context), &none, &in);
-        e->inputPos = in.pos;
-        e->status = rc == 0 && in.pos == in.size ? kZstdDone : kZstdDamaged;
-    } else if (o.pos < o.size) {
-        e->status = kZstdDamaged;
+        tooLong = rc != 0; // it wants to go on past what it stated
+    }
+    e->inputPos = in.pos;
+    if (rc == 0) {
+        // The frame ended: with the size it stated, and at the payload's end.
+        e->status = e->produced == e->contentSize && in.pos == in.size ? kZstdDone : kZstdDamaged;
+    } else if (tooLong || ZSTD_isError(rc) || o.pos < o.size) {
+        e->status = kZstdDamaged; // malformed, or the input ran out inside the frame
     }
     return static_cast<uint32_t>(o.pos);
 }

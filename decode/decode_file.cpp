@@ -8,9 +8,26 @@
 #include "sealed.h"
 #include "sealed_crypto.h"
 #include "stub_state.h"
+#include "zstd_frame.h"
 
-// The decompressor's tables exist once per process.
+// The decompressors exist once per process; a record uses one of them.
 static LzapDecoder decoder;
+static ZstdExpander zstd;
+static int zstdRecord; // the sealed header names zstd: the record is one zstd frame
+
+// How far the current wait has come, in per cent, to the caller's display.
+static void (*progress)(uint32_t percent);
+static uint32_t progressFrom, progressSpan; // the part of 0..100 the current step covers
+
+static void Report(uint64_t done, uint64_t total)
+{
+    if (progress && total) progress(progressFrom + static_cast<uint32_t>(done * progressSpan / total));
+}
+
+static void ReportUnsealed(size_t done, size_t total)
+{
+    Report(done, total);
+}
 
 // A compressed record is expanded a window at a time as it is written, so
 // only the payload and this window are ever in memory; stored records are
@@ -21,8 +38,8 @@ static uint32_t windowFill;    // bytes of it in use
 static uint64_t windowStart;   // record offset of window[0]
 
 // Reads the payload into a new locked block of its own size, in pieces of
-// 8 MiB with keepResponsive between them: a large file takes seconds.
-static int ReadPayload(MemBlock* block, void (*keepResponsive)())
+// 8 MiB with the progress reported between them: a large file takes seconds.
+static int ReadPayload(MemBlock* block)
 {
     HANDLE f = CreateFileA(selfDecodingPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -56,7 +73,7 @@ static int ReadPayload(MemBlock* block, void (*keepResponsive)())
         DWORD got = 0;
         ok = ReadFile(f, address + done, want, &got, nullptr) && got == want;
         done += got;
-        if (keepResponsive) keepResponsive();
+        Report(done, size);
     }
     CloseHandle(f);
     if (!ok) {
@@ -105,12 +122,34 @@ static int Unseal(const char* password, uint32_t passwordLength, MemBlock* block
     uint8_t* scratch = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, scratchSize));
     if (!scratch) return kDecodeNoMemory;
     size_t plainLength = 0;
-    const int rc = OpenSealedPayload(block->address, block->size, markerBlock,
-                                     reinterpret_cast<const uint8_t*>(password), passwordLength, scratch,
-                                     scratchSize, &plainLength);
+    SealedHeader h;
+    if (ParseSealedHeader(block->address, block->size, &h) == kSealedOk) zstdRecord = h.codec == kSealedCodecZstd;
+    const int rc = OpenSealedPayloadWatched(block->address, block->size, markerBlock,
+                                            reinterpret_cast<const uint8_t*>(password), passwordLength, scratch,
+                                            scratchSize, &plainLength, ReportUnsealed);
     HeapFree(GetProcessHeap(), 0, scratch);
     if (rc == kSealedOk) block->size = static_cast<uint32_t>(plainLength);
     return rc == kSealedFailed ? kDecodeNoMemory : rc;
+}
+
+// Where the expansion stands, in the LZAP decoder's terms for both codecs.
+static int ExpandStatus()
+{
+    if (!zstdRecord) return decoder.status;
+    return zstd.status == kZstdMore ? kLzapMore : zstd.status == kZstdDone ? kLzapDone : kLzapDamaged;
+}
+
+static uint32_t ExpandSome(uint8_t* out, uint32_t capacity)
+{
+    return zstdRecord ? ZstdExpandSome(&zstd, out, capacity) : LzapDecodeSome(&decoder, out, capacity);
+}
+
+// The record's length as its compressed form states it, and the bound its
+// contents are first held against: a zstd frame states it exactly; an LZAP
+// stream's last string may run up to 127 bytes past its declared size.
+static uint64_t ExpandedBound()
+{
+    return zstdRecord ? zstd.contentSize : decoder.outputSize + uint64_t{kLzapMaxString - 1};
 }
 
 // Starts expanding a compressed record: the first window, which holds its
@@ -119,34 +158,46 @@ static int Unseal(const char* password, uint32_t passwordLength, MemBlock* block
 static int ExpandHeader(MemBlock* block, RecordHeader* header, int sealed)
 {
     const int broken = sealed ? kDecodeDamaged : kDecodeWrongPassword;
-    if (!LzapDecodeBegin(&decoder, block->address, block->size)) return broken;
+    if (zstdRecord) {
+        // The tags proved the frame; only a window above the cap is told apart.
+        const int rc = ZstdExpandBegin(&zstd, block->address, block->size, 0x7FFFFFFF);
+        if (rc != kZstdMore) return rc == kZstdNewer ? kDecodeNewer : rc == kZstdNoMemory ? kDecodeNoMemory : broken;
+    } else if (!LzapDecodeBegin(&decoder, block->address, block->size)) {
+        return broken;
+    }
     window = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, kWindowSize));
     if (!window) return kDecodeNoMemory;
     windowFill = 0;
     windowStart = 0;
-    while (decoder.status == kLzapMore && windowFill < kRecordContentOffset)
-        windowFill += LzapDecodeSome(&decoder, window + windowFill, kWindowSize - windowFill);
-    // The contents may use every byte the stream declares, and the last
-    // string may run up to 127 bytes past it: contentLength is held against
-    // that bound now and against what really comes out while writing.
-    if (decoder.status == kLzapDamaged || windowFill < kRecordContentOffset ||
-        ReadRecordHeader(window, decoder.outputSize + (kLzapMaxString - 1), header) != kRecordOk)
+    while (ExpandStatus() == kLzapMore && windowFill < kRecordContentOffset)
+        windowFill += ExpandSome(window + windowFill, kWindowSize - windowFill);
+    // contentLength is held against the stated bound now and against what
+    // really comes out while writing.
+    const uint64_t bound = ExpandedBound();
+    if (ExpandStatus() == kLzapDamaged || windowFill < kRecordContentOffset ||
+        ReadRecordHeader(window, static_cast<uint32_t>(bound), header) != kRecordOk ||
+        (zstdRecord && kRecordContentOffset + uint64_t{header->contentLength} != bound))
         return broken;
     return kDecodeOk;
 }
 
 int DecodeRecord(char* password, uint32_t passwordLength, uint32_t capacity, MemBlock* block, RecordHeader* header,
-                 void (*keepResponsive)())
+                 void (*showProgress)(uint32_t percent))
 {
     const uint32_t form = MarkerForm(markerBlock);
     if (form != kFormClassic && form != kFormSealed) return kDecodeNewer;
     DecodeRelease(block);
-    int rc = ReadPayload(block, keepResponsive);
-    if (rc != kDecodeOk) return rc;
+    progress = showProgress;
     const int sealed = form == kFormSealed;
+    // Reading, then (sealed) checking every tag: about as long as each other.
+    progressFrom = 0;
+    progressSpan = sealed ? 50 : 100;
+    int rc = ReadPayload(block);
+    if (rc != kDecodeOk) return rc;
+    progressFrom = 50;
     rc = sealed ? Unseal(password, passwordLength, block) : Decipher(password, passwordLength, capacity, block);
     if (rc == kDecodeOk) {
-        if (LzapHasHeader(block->address, block->size)) rc = ExpandHeader(block, header, sealed);
+        if (zstdRecord || LzapHasHeader(block->address, block->size)) rc = ExpandHeader(block, header, sealed);
         else if (ReadRecord(block->address, block->size, header) != kRecordOk)
             rc = sealed ? kDecodeDamaged : kDecodeWrongPassword;
     }
@@ -158,6 +209,8 @@ void DecodeRelease(MemBlock* block)
 {
     if (window) HeapFree(GetProcessHeap(), 0, window);
     window = nullptr;
+    if (zstd.context) ZstdExpandEnd(&zstd);
+    zstdRecord = 0;
     MemBlockFree(block);
 }
 
@@ -188,12 +241,22 @@ static int WriteAll(HANDLE out, const uint8_t* data, uint32_t length)
 
 // Writes the contents: from the payload (stored), or window after window as
 // the stream expands, checking the stream's end and the content check on the
-// way; keepResponsive runs between windows. kDecodeOk, kDecodeCannotWrite,
-// or kDecodeDamaged when the stream breaks off or the check fails.
-static int WriteContents(HANDLE out, const RecordHeader* header, const MemBlock* block, void (*keepResponsive)())
+// way, with the progress reported between windows. kDecodeOk,
+// kDecodeCannotWrite, or kDecodeDamaged when the stream breaks off or the
+// check fails.
+static int WriteContents(HANDLE out, const RecordHeader* header, const MemBlock* block)
 {
-    if (!window) return WriteAll(out, block->address + kRecordContentOffset, header->contentLength) ? kDecodeOk
-                                                                                                     : kDecodeCannotWrite;
+    if (!window) {
+        // Stored: written from the payload in pieces, for the progress.
+        const uint8_t* const content = block->address + kRecordContentOffset;
+        for (uint32_t done = 0; done < header->contentLength;) {
+            const uint32_t n = header->contentLength - done < kReadPiece ? header->contentLength - done : kReadPiece;
+            if (!WriteAll(out, content + done, n)) return kDecodeCannotWrite;
+            done += n;
+            Report(done, header->contentLength);
+        }
+        return kDecodeOk;
+    }
     const uint64_t contentEnd = kRecordContentOffset + static_cast<uint64_t>(header->contentLength);
     uint32_t crc = 0;
     for (;;) {
@@ -206,13 +269,13 @@ static int WriteContents(HANDLE out, const RecordHeader* header, const MemBlock*
             crc = Crc32(crc, p, n);
             if (!WriteAll(out, p, n)) return kDecodeCannotWrite;
         }
-        if (decoder.status != kLzapMore) break;
-        if (keepResponsive) keepResponsive();
+        if (ExpandStatus() != kLzapMore) break;
+        Report(windowStart + windowFill, contentEnd);
         windowStart += windowFill;
-        windowFill = LzapDecodeSome(&decoder, window, kWindowSize);
+        windowFill = ExpandSome(window, kWindowSize);
     }
     uint32_t expected;
-    if (decoder.status != kLzapDone || windowStart + windowFill < contentEnd ||
+    if (ExpandStatus() != kLzapDone || windowStart + windowFill < contentEnd ||
         (HasContentCheck(header, &expected) && expected != crc))
         return kDecodeDamaged;
     return kDecodeOk;
@@ -220,8 +283,7 @@ static int WriteContents(HANDLE out, const RecordHeader* header, const MemBlock*
 
 // Writes the contents to a new file beside path, flushed and with their
 // times: a failure or a kill leaves the target as it was.
-static int WriteBeside(const char* path, const RecordHeader* header, const MemBlock* block,
-                       void (*keepResponsive)(), char* temporary)
+static int WriteBeside(const char* path, const RecordHeader* header, const MemBlock* block, char* temporary)
 {
     char folder[MAX_PATH];
     lstrcpynA(folder, path, MAX_PATH);
@@ -238,7 +300,7 @@ static int WriteBeside(const char* path, const RecordHeader* header, const MemBl
         times[i].dwLowDateTime = static_cast<DWORD>(values[i]);
         times[i].dwHighDateTime = static_cast<DWORD>(values[i] >> 32);
     }
-    int rc = WriteContents(out, header, block, keepResponsive);
+    int rc = WriteContents(out, header, block);
     if (rc == kDecodeOk && !FlushFileBuffers(out)) rc = kDecodeCannotWrite;
     if (rc == kDecodeOk) SetFileTime(out, &times[0], &times[1], &times[2]);
     if (!CloseHandle(out) && rc == kDecodeOk) rc = kDecodeCannotWrite;
@@ -266,10 +328,14 @@ static int ReplaceTarget(const char* temporary, const char* path)
     return 1;
 }
 
-int WriteDecodedFile(const char* path, const RecordHeader* header, const MemBlock* block, void (*keepResponsive)())
+int WriteDecodedFile(const char* path, const RecordHeader* header, const MemBlock* block,
+                     void (*showProgress)(uint32_t percent))
 {
     char temporary[MAX_PATH];
-    const int rc = WriteBeside(path, header, block, keepResponsive, temporary);
+    progress = showProgress;
+    progressFrom = 0;
+    progressSpan = 100;
+    const int rc = WriteBeside(path, header, block, temporary);
     if (rc != kDecodeOk) return rc;
     if (!ReplaceTarget(temporary, path)) {
         DeleteFileA(temporary);

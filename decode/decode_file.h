@@ -35,19 +35,21 @@ enum DecodeStatus {
 // or a failure with everything released. The classic form
 // turns the password into its key string in place, so the buffer holds
 // capacity >= passwordLength + kKeyStringSlack bytes; the caller wipes it.
-// keepResponsive (may be null) runs between the pieces of a long read.
+// showProgress (may be null) is told how far the work has come, 0 to 100,
+// between the pieces of a long read and of the tag checks.
 int DecodeRecord(char* password, uint32_t passwordLength, uint32_t capacity, MemBlock* block, RecordHeader* header,
-                 void (*keepResponsive)());
+                 void (*showProgress)(uint32_t percent));
 
 // Writes the record's contents (expanding them window by window, with
-// keepResponsive, which may be null, run between windows) to a new file
+// showProgress, which may be null, told 0 to 100 between windows) to a new file
 // beside path, flushed and with the stored times, then puts it in path's
 // place in one step and applies the attributes. Until that step the file at
 // path (which may be the self-decoding file itself) is untouched; a failure
 // leaves nothing partial behind. kDecodeOk, kDecodeCannotCreate,
 // kDecodeCannotWrite, or kDecodeDamaged when the contents prove damaged.
 // Called once per DecodeRecord.
-int WriteDecodedFile(const char* path, const RecordHeader* header, const MemBlock* block, void (*keepResponsive)());
+int WriteDecodedFile(const char* path, const RecordHeader* header, const MemBlock* block,
+                     void (*showProgress)(uint32_t percent));
 
 // The id a sealed file's saved password is kept under: the first id bytes of
 // the SHA-256 of the salt in its payload's header. kFileIdSealed with id

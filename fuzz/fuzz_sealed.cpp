@@ -7,6 +7,11 @@
 //         the result or of the marker block changed, and opened again. It
 //         opens only when nothing covered was changed, and then to exactly
 //         the plaintext: no byte of a chunk whose tag failed is ever used.
+//   2 mod 4: the rest is a zstd frame, sealed by the harness under the zstd
+//         codec (so every tag passes and the expander is reached), opened,
+//         and expanded in small pieces: it ends done or damaged (or refused
+//         for its window), never writes past a piece, and never yields more
+//         than the frame stated.
 #include <cstring>
 #include <vector>
 
@@ -15,6 +20,7 @@
 #include "marker.h"
 #include "sealed.h"
 #include "sealed_write.h"
+#include "zstd_frame.h"
 
 namespace {
 
@@ -90,12 +96,50 @@ void SealChangeOpen(const uint8_t* data, size_t size)
     }
 }
 
+void SealedZstd(const uint8_t* data, size_t size)
+{
+    if (size == 0) return;
+    uint8_t marker[kMarkerBlockSize];
+    const MarkerFields fields = {"caption", 7, 0, 2, 1, 0, kFormSealed};
+    FillMarkerBlock(marker, &fields);
+    std::vector<uint8_t> sealed(SealedPayloadSize(size, kChunkShift));
+    std::memcpy(sealed.data(), data, size);
+    const SealedCoding coding = {kSealedCodecZstd, 9};
+    size_t sealedLength = 0;
+    const uint8_t* password = reinterpret_cast<const uint8_t*>("pw");
+    FUZZ_CHECK(SealPayloadInPlaceCoded(sealed.data(), size, sealed.size(), marker, password, 2, kFastIterations,
+                                       kChunkShift, &coding, nullptr, nullptr, &sealedLength) == kSealedOk);
+    SealedHeader h;
+    FUZZ_CHECK(ParseSealedHeader(sealed.data(), sealed.size(), &h) == kSealedOk && h.codec == kSealedCodecZstd);
+    size_t plainLength = 0;
+    FUZZ_CHECK(Open(&sealed, marker, password, 2, &plainLength) == kSealedOk && plainLength == size);
+    sealed.resize(plainLength); // exact size: reads past the frame are caught
+
+    ZstdExpander e;
+    if (ZstdExpandBegin(&e, sealed.data(), sealed.size(), 1u << 24) != kZstdMore) {
+        FUZZ_CHECK(e.status == kZstdDamaged || e.status == kZstdNewer);
+        return;
+    }
+    std::vector<uint8_t> piece(1 + data[0] % 200); // exact size, as above
+    uint64_t produced = 0;
+    while (e.status == kZstdMore) {
+        const uint32_t n = ZstdExpandSome(&e, piece.data(), static_cast<uint32_t>(piece.size()));
+        FUZZ_CHECK(n <= piece.size());
+        produced += n;
+        FUZZ_CHECK(produced <= e.contentSize);
+    }
+    FUZZ_CHECK(e.status == kZstdDone || e.status == kZstdDamaged);
+    if (e.status == kZstdDone) FUZZ_CHECK(produced == e.contentSize);
+    ZstdExpandEnd(&e);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1) return 0;
-    if (data[0] % 2 == 0) RawPayload(data + 1, size - 1);
+    if (data[0] % 4 == 2) SealedZstd(data + 1, size - 1);
+    else if (data[0] % 2 == 0) RawPayload(data + 1, size - 1);
     else SealChangeOpen(data + 1, size - 1);
     return 0;
 }

@@ -13,6 +13,11 @@
 #include "sealed.h"
 #include "sealed_crypto.h"
 #include "sealed_write.h"
+#include "zstd_frame.h"
+#include "zstd_frame_write.h"
+
+#define ZSTD_STATIC_LINKING_ONLY
+#include <zstd.h>
 
 namespace {
 
@@ -124,8 +129,10 @@ TEST(Sealed, EachFailureIsToldForWhatItIs)
          "right", kSealedNewer},
         {"no rounds", [](Bytes* p, Bytes*) { StoreLE32(p->data() + 8, 0); }, "right", kSealedDamaged},
         {"chunk shift 30", [](Bytes* p, Bytes*) { (*p)[6] = 30; }, "right", kSealedDamaged},
-        {"reserved header byte", [](Bytes* p, Bytes*) { (*p)[7] = 1; }, "right", kSealedWrongPassword},
-        {"reserved byte before the checks", [](Bytes* p, Bytes*) { (*p)[35] = 1; }, "right", kSealedWrongPassword},
+        // The codec and the level are bound to the password check.
+        {"codec changed to zstd", [](Bytes* p, Bytes*) { (*p)[7] = kSealedCodecZstd; }, "right", kSealedWrongPassword},
+        {"unknown codec", [](Bytes* p, Bytes*) { (*p)[7] = 2; }, "right", kSealedNewer},
+        {"level changed", [](Bytes* p, Bytes*) { (*p)[35] = 1; }, "right", kSealedWrongPassword},
         {"cut to 7 bytes", [](Bytes* p, Bytes*) { p->resize(7); }, "right", kSealedDamaged},
         {"cut inside the header", [](Bytes* p, Bytes*) { p->resize(60); }, "right", kSealedDamaged},
     };
@@ -187,3 +194,130 @@ TEST(Sealed, KnownAnswer)
 }
 
 } // namespace
+
+// --- the zstd codec ---------------------------------------------------------
+
+namespace {
+
+Bytes ZstdFrame(const Bytes& in, int level = 3)
+{
+    Bytes out(ZstdFrameBound(in.size()));
+    out.resize(ZstdCompressFrame(in.data(), in.size(), level, 0, out.data(), out.size()));
+    EXPECT_GT(out.size(), 0u);
+    return out;
+}
+
+// Expands a frame in pieces of `piece` bytes; the status and the output.
+int Expand(const Bytes& frame, Bytes* out, uint32_t piece = 1000, uint64_t maxContent = 1u << 30)
+{
+    ZstdExpander e;
+    out->clear();
+    if (ZstdExpandBegin(&e, frame.data(), frame.size(), maxContent) != kZstdMore) return e.status;
+    Bytes buffer(piece);
+    while (e.status == kZstdMore) {
+        const uint32_t n = ZstdExpandSome(&e, buffer.data(), piece);
+        EXPECT_LE(n, piece);
+        out->insert(out->end(), buffer.begin(), buffer.begin() + n);
+    }
+    ZstdExpandEnd(&e);
+    return e.status;
+}
+
+// The frame content size field: its offset and width, from the descriptor.
+void ContentSizeField(const Bytes& frame, size_t* at, size_t* width)
+{
+    const uint8_t fhd = frame[4];
+    const bool single = fhd & 0x20;
+    const size_t dictWidth[] = {0, 1, 2, 4};
+    const size_t fcsWidth[] = {single ? size_t{1} : 0, 2, 4, 8};
+    *at = 5 + (single ? 0 : 1) + dictWidth[fhd & 3];
+    *width = fcsWidth[fhd >> 6];
+}
+
+void AddToContentSize(Bytes* frame, int delta)
+{
+    size_t at, width;
+    ContentSizeField(*frame, &at, &width);
+    ASSERT_GE(width, 2u); // wide enough to change without moving the blocks
+    uint64_t v = 0;
+    for (size_t i = 0; i < width; ++i) v |= uint64_t{(*frame)[at + i]} << (8 * i);
+    v += static_cast<uint64_t>(static_cast<int64_t>(delta));
+    for (size_t i = 0; i < width; ++i) (*frame)[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+} // namespace
+
+TEST(ZstdFrame, ExpandsInAnyPieceSize)
+{
+    const Bytes record = Pattern(300000);
+    const Bytes frame = ZstdFrame(record, 19);
+    for (uint32_t piece : {1u, 7u, 4096u, 1u << 20}) {
+        Bytes back;
+        ASSERT_EQ(Expand(frame, &back, piece), kZstdDone) << piece;
+        EXPECT_EQ(back, record) << piece;
+    }
+}
+
+TEST(ZstdFrame, EachFailureIsToldForWhatItIs)
+{
+    const Bytes record = Pattern(70000);
+    const Bytes frame = ZstdFrame(record);
+    // A frame whose window is 1 KiB: not single-segment, so it has a window
+    // descriptor to change.
+    Bytes windowed(ZstdFrameBound(record.size()));
+    {
+        ZSTD_CCtx* c = ZSTD_createCCtx();
+        ASSERT_TRUE(ZstdWriterSetup(c, 3, 0, record.size()));
+        ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, 10);
+        windowed.resize(ZSTD_compress2(c, windowed.data(), windowed.size(), record.data(), record.size()));
+        ZSTD_freeCCtx(c);
+        ASSERT_FALSE(ZSTD_isError(windowed.size()));
+        ASSERT_FALSE(windowed[4] & 0x20);
+    }
+    struct Case {
+        const char* what;
+        Bytes frame;
+        int want;
+    };
+    Bytes longer = frame, shorter = frame, cut = frame, trailing = frame, wide = windowed, noMagic = frame;
+    AddToContentSize(&longer, 1);
+    AddToContentSize(&shorter, -1);
+    cut.resize(cut.size() - 5);
+    trailing.push_back(0);
+    wide[5] = 15 << 3; // window 2^(10 + 15): 32 MiB
+    noMagic[0] ^= 1;
+    const Case cases[] = {
+        {"as made", frame, kZstdDone},
+        {"a 1 KiB window", windowed, kZstdDone},
+        {"claims a byte more than it holds", longer, kZstdDamaged},
+        {"claims a byte less than it holds", shorter, kZstdDamaged},
+        {"cut short", cut, kZstdDamaged},
+        {"a byte after the frame", trailing, kZstdDamaged},
+        {"a window above the cap", wide, kZstdNewer},
+        {"not a frame", noMagic, kZstdDamaged},
+        {"only the magic", Bytes(frame.begin(), frame.begin() + 4), kZstdDamaged},
+    };
+    for (const Case& c : cases) {
+        Bytes out;
+        EXPECT_EQ(Expand(c.frame, &out), c.want) << c.what;
+        EXPECT_LE(out.size(), record.size()) << c.what;
+    }
+    // A frame larger than the caller allows is refused from its header.
+    Bytes out;
+    EXPECT_EQ(Expand(frame, &out, 1000, record.size() - 1), kZstdDamaged);
+}
+
+TEST(ZstdFrame, WritersKeepTheWindowWithinTheCap)
+{
+    ZSTD_CCtx* c = ZSTD_createCCtx();
+    for (int level : {1, 9, 19})
+        for (int longWindow : {0, 1}) {
+            ASSERT_TRUE(ZstdWriterSetup(c, level, longWindow, uint64_t{1} << 31));
+            int windowLog = 0;
+            ZSTD_CCtx_getParameter(c, ZSTD_c_windowLog, &windowLog);
+            EXPECT_LE(windowLog, int{kZstdMaxWindowLog}) << level << " " << longWindow;
+        }
+    EXPECT_FALSE(ZstdWriterSetup(c, 0, 0, 100));
+    EXPECT_FALSE(ZstdWriterSetup(c, 20, 0, 100));
+    ZSTD_freeCCtx(c);
+}

@@ -25,8 +25,11 @@ roundtrip)
   seq 1 400000 > numbers.txt
   head -c 3000000 /dev/urandom > random.bin
   cat /bin/ls /bin/cp /bin/cat > binaries.bin
+  # Every codec and form: zstd (the default), its highest level with the
+  # long window, LZAP sealed, stored, and classic. numbers.txt's frame spans
+  # many chunks and expands to more than one 1 MiB output window.
   for f in empty.dat one.txt numbers.txt random.bin binaries.bin; do
-    for store in "" --store; do
+    for store in "" "--level 19 --long" "--codec lzap" --store --classic; do
       rm -rf out; mkdir out
       touch -d '2001-02-03 04:05:06.1234567' "$f"  # times are kept to 100 ns
       expect_rc 0 "$L" pack "$f" --stub stub.bin --password-file pw -o pkg.exe --force $store
@@ -50,6 +53,25 @@ payload_form)
   [ "$size" = $((1024 + 256 + 100 + 305 + 200000 + 4 * 16)) ] || fail "sealed stored size: $size"
   "$L" pack text.txt --stub stub.bin --password-file pw -o t.exe || fail pack
   [ "$(stat -c %s t.exe)" -lt "$(stat -c %s text.txt)" ] || fail "text not compressed"
+  # info names the codec; an unknown one is a newer version's, refused
+  # before the password is even tried.
+  "$L" info t.exe | grep -q 'zstd, level 9' || fail "info does not name zstd level 9: $("$L" info t.exe)"
+  "$L" info t.exe --json | grep -q '"codec": *"zstd"' || fail "info --json has no codec"
+  "$L" pack text.txt --stub stub.bin --password-file pw -o l.exe --codec lzap || fail "pack --codec lzap"
+  "$L" info l.exe | grep -q 'LZAP, or stored' || fail "info of an LZAP file: $("$L" info l.exe)"
+  python3 - t.exe <<'PY'
+import sys
+p = sys.argv[1]; d = bytearray(open(p, 'rb').read())
+m = d.find(b'SEAL', 1024 + 256)
+d[m + 7] = 2
+open(p, 'wb').write(d)
+PY
+  expect_rc 7 "$L" unpack t.exe -o newer.out --password-file pw
+  grep -q 'codec 2' err.txt || fail "unknown codec not named: $(cat err.txt)"
+  [ ! -e newer.out ] || fail "output written for an unknown codec"
+  for bad in "--classic --level 3" "--store --level 3" "--lookahead --level 3" "--classic --codec zstd" "--level 20" "--level 0"; do
+    expect_rc 1 "$L" pack text.txt --stub stub.bin --password-file pw -o bad.exe $bad
+  done
   # --lookahead parses differently; the file still decodes to the input.
   "$L" pack text.txt --stub stub.bin --password-file pw -o ahead.exe --lookahead || fail "pack --lookahead"
   mkdir out; "$L" unpack ahead.exe -o out --password-file pw || fail "unpack of --lookahead"
@@ -186,7 +208,8 @@ codepages)
   expect_rc 1 "$L" pack 'Ελληνικά.txt' --stub stub.bin --password-file pw
   ;;
 sealed)
-  seq 1 30000 > s.txt
+  # Text that zstd cannot shrink below a few 64 KiB chunks.
+  { seq 1 30000; head -c 200000 /dev/urandom | base64; } > s.txt
   expect_rc 0 "$L" pack s.txt --stub stub.bin --password-file pw --iterations 5000
   expect_rc 0 "$L" info s.exe --json
   grep -q '"form":"sealed","cipher":"AES-256-GCM","kdf":"PBKDF2-HMAC-SHA256","iterations":5000' out.txt \

@@ -17,7 +17,7 @@
 // The zstd level pack uses unless told: on the benchmark corpora it packs
 // about as fast as LZAP does (docs/performance.md), with files a third to a
 // tenth smaller.
-enum { kPackDefaultLevel = 12 };
+enum { kPackDefaultLevel = 9 };
 
 struct PackRequest {
     std::string input;

@@ -174,13 +174,40 @@ static void ReportFailure(HWND window, int status)
         Fail(window, static_cast<MessageId>(kFailureMessage[status]));
 }
 
-// Between the windows of a long write: lets every window of ours repaint
-// (and nothing else happen), and keeps the wait cursor up.
-static void RepaintWindows()
+// A long wait (reading, checking and expanding a large file) shows how far
+// it has come in the dialog's title, "37% - caption", once it has taken
+// more than a second; between the steps every window of ours repaints
+// (and nothing else happens), and the wait cursor stays up.
+static HWND progressWindow;
+static DWORD progressStart;
+static uint32_t progressShown; // the per cent in the title, or kNoProgress
+enum : uint32_t { kNoProgress = 0xFFFFFFFFu };
+
+static void BeginProgress(HWND window)
 {
+    progressWindow = window;
+    progressStart = GetTickCount();
+    progressShown = kNoProgress;
+}
+
+static void ShowProgress(uint32_t percent)
+{
+    if (percent > 100) percent = 100;
+    if (percent != progressShown && GetTickCount() - progressStart >= 1000) {
+        char title[sizeof dialogCaption + 8];
+        wsprintfA(title, "%u%% - %s", percent, dialogCaption);
+        SetWindowTextA(progressWindow, title);
+        progressShown = percent;
+    }
     MSG msg;
     while (PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageA(&msg);
     SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+}
+
+static void EndProgress()
+{
+    if (progressShown != kNoProgress) SetWindowTextA(progressWindow, dialogCaption);
+    progressShown = kNoProgress;
 }
 
 static int DecodeAndSave(HWND window)
@@ -193,8 +220,10 @@ static int DecodeAndSave(HWND window)
     MemBlock block = {0, 0, nullptr, nullptr};
     RecordHeader header;
     char path[MAX_PATH];
-    int status = password ? DecodeRecord(password, passwordLength, capacity, &block, &header, RepaintWindows)
+    BeginProgress(window);
+    int status = password ? DecodeRecord(password, passwordLength, capacity, &block, &header, ShowProgress)
                           : kDecodeNoMemory;
+    EndProgress();
     if (password) {
         SecureWipe(password, capacity);
         HeapFree(GetProcessHeap(), 0, password);
@@ -214,7 +243,9 @@ static int DecodeAndSave(HWND window)
         // is deleted only once its contents exist elsewhere.
         const int deleteSelf = IsDlgButtonChecked(window, IDC_SELF_DELETE) == BST_CHECKED;
         SetCursor(wait);
-        status = WriteDecodedFile(path, &header, &block, RepaintWindows);
+        BeginProgress(window);
+        status = WriteDecodedFile(path, &header, &block, ShowProgress);
+        EndProgress();
         SetCursor(previous);
         if (status != kDecodeOk) {
             ReportFailure(window, status);
