@@ -24,17 +24,18 @@ if(WIN32)
   set(ZSTD_SRC ${LUMISAFE_ZSTD_DIR}/src/lib)
   add_library(lumisafe_zstd_stub STATIC
     ${ZSTD_SRC}/common/entropy_common.c ${ZSTD_SRC}/common/error_private.c
-    ${ZSTD_SRC}/common/fse_decompress.c ${ZSTD_SRC}/common/zstd_common.c ${ZSTD_SRC}/common/xxhash.c
+    ${ZSTD_SRC}/common/fse_decompress.c ${ZSTD_SRC}/common/zstd_common.c
+    ${PROJECT_SOURCE_DIR}/decode/zstd_no_checksum.c
     ${ZSTD_SRC}/decompress/huf_decompress.c ${ZSTD_SRC}/decompress/zstd_ddict.c
     ${ZSTD_SRC}/decompress/zstd_decompress.c ${ZSTD_SRC}/decompress/zstd_decompress_block.c)
   target_include_directories(lumisafe_zstd_stub SYSTEM PUBLIC ${ZSTD_SRC})
   # One Huffman decoder, one sequence decoder, no legacy frames, no inlined
-  # copies of the hot loops, no error strings: about 28 KiB of code in place
-  # of 60, for a decoder that still runs several times faster than the
-  # format's own coder.
+  # copies of the hot loops, no error strings, no checksum code (frames carry
+  # none; zstd_no_checksum.c): about 29 KiB of code, for a decoder that still
+  # runs several times faster than the format's own coder.
   target_compile_definitions(lumisafe_zstd_stub PRIVATE ZSTD_LEGACY_SUPPORT=0 HUF_FORCE_DECOMPRESS_X1
     ZSTD_FORCE_DECOMPRESS_SEQUENCES_SHORT ZSTD_NO_INLINE ZSTD_STRIP_ERROR_STRINGS ZSTD_DISABLE_ASM
-    ZSTD_NO_TRACE DYNAMIC_BMI2=0 XXH_NO_STDLIB)
+    ZSTD_NO_TRACE DYNAMIC_BMI2=0)
   target_compile_options(lumisafe_zstd_stub PRIVATE -Oz -mpreferred-stack-boundary=2 -fno-asynchronous-unwind-tables
     -ffunction-sections -w)
 else()

@@ -35,8 +35,12 @@ int ZstdExpandBegin(ZstdExpander* e, const uint8_t* input, size_t length, uint64
     e->status = CheckFrameHeader(input, length, maxContent, &e->contentSize);
     if (e->status != kZstdMore) return e->status;
     ZSTD_DStream* d = ZSTD_createDStream();
-    // The window cap holds for every frame, whatever its header claimed.
-    if (!d || ZSTD_isError(ZSTD_DCtx_setParameter(d, ZSTD_d_windowLogMax, kZstdMaxWindowLog))) {
+    // The window cap holds for every frame, whatever its header claimed. A
+    // frame's own checksum, which writers leave out, is ignored: every
+    // chunk's tag already proves the bytes (and the stub carries no code
+    // for it).
+    if (!d || ZSTD_isError(ZSTD_DCtx_setParameter(d, ZSTD_d_windowLogMax, kZstdMaxWindowLog)) ||
+        ZSTD_isError(ZSTD_DCtx_setParameter(d, ZSTD_d_forceIgnoreChecksum, ZSTD_d_ignoreChecksum))) {
         ZSTD_freeDStream(d);
         return e->status = kZstdNoMemory;
     }

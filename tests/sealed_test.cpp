@@ -4,6 +4,8 @@
 // system's CNG).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -279,6 +281,18 @@ TEST(ZstdFrame, EachFailureIsToldForWhatItIs)
         Bytes frame;
         int want;
     };
+    // Writers leave out zstd's own checksum; a reader accepts one and ignores it.
+    Bytes checked(ZstdFrameBound(record.size()));
+    {
+        ZSTD_CCtx* c = ZSTD_createCCtx();
+        ASSERT_TRUE(ZstdWriterSetup(c, 3, 0, record.size()));
+        ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
+        checked.resize(ZSTD_compress2(c, checked.data(), checked.size(), record.data(), record.size()));
+        ZSTD_freeCCtx(c);
+        ASSERT_FALSE(ZSTD_isError(checked.size()));
+    }
+    Bytes wrongCheck = checked;
+    wrongCheck.back() ^= 1;
     Bytes longer = frame, shorter = frame, cut = frame, trailing = frame, wide = windowed, noMagic = frame;
     AddToContentSize(&longer, 1);
     AddToContentSize(&shorter, -1);
@@ -289,6 +303,8 @@ TEST(ZstdFrame, EachFailureIsToldForWhatItIs)
     const Case cases[] = {
         {"as made", frame, kZstdDone},
         {"a 1 KiB window", windowed, kZstdDone},
+        {"with a checksum", checked, kZstdDone},
+        {"with a wrong checksum, which is not read", wrongCheck, kZstdDone},
         {"claims a byte more than it holds", longer, kZstdDamaged},
         {"claims a byte less than it holds", shorter, kZstdDamaged},
         {"cut short", cut, kZstdDamaged},
@@ -320,4 +336,47 @@ TEST(ZstdFrame, WritersKeepTheWindowWithinTheCap)
     EXPECT_FALSE(ZstdWriterSetup(c, 0, 0, 100));
     EXPECT_FALSE(ZstdWriterSetup(c, 20, 0, 100));
     ZSTD_freeCCtx(c);
+}
+
+// The second worked example of docs/format.md: the same text as one zstd
+// frame (a single raw block: too short to compress), codec 1, level 9.
+TEST(ZstdFrame, KnownAnswer)
+{
+    const Bytes marker = Marker();
+    const std::string text = "Hello, sealed world!\n";
+    const Bytes record(text.begin(), text.end());
+    const Bytes frame = ZstdFrame(record, 9);
+    std::string hex;
+    const auto toHex = [&hex](const Bytes& b) {
+        hex.clear();
+        for (uint8_t x : b) {
+            char h[3];
+            std::snprintf(h, sizeof h, "%02x", x);
+            hex += h;
+        }
+        return hex;
+    };
+    EXPECT_EQ(toHex(frame), "28b52ffd2015a90000" "48656c6c6f2c207365616c656420776f726c64210a");
+    uint8_t salt[16], prefix[7];
+    for (int i = 0; i < 16; ++i) salt[i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 7; ++i) prefix[i] = static_cast<uint8_t>(0xA0 + i);
+    Bytes out(SealedPayloadSize(frame.size(), 16));
+    std::copy(frame.begin(), frame.end(), out.begin());
+    const SealedCoding coding = {kSealedCodecZstd, 9};
+    size_t n = 0;
+    ASSERT_EQ(SealPayloadInPlaceCoded(out.data(), frame.size(), out.size(), marker.data(),
+                                      reinterpret_cast<const uint8_t*>("password"), 8, 1000, 16, &coding, salt,
+                                      prefix, &n),
+              kSealedOk);
+    ASSERT_EQ(n, 146u);
+    // Checked independently (Python's hashlib and the cryptography package,
+    // with the frame built by hand from RFC 8878).
+    EXPECT_EQ(toHex(out), "5345414c01011001e8030000000102030405060708090a0b0c0d0e0fa0a1a2a3a4a5a609" // header fields
+                          "78045a0d4a24364655bf20173e0f0ffa4b095c9ceffa0714b6ba6b443749c67c"   // password check
+                          "28c923c602bcc1e5694712040ab676e5490c91be00909d54cb7a4a713e6a8e4e"   // marker check
+                          "35504865dd835546547c76d5f4bdddcc2bd8bd44ce89b3373a2619c6bdab"       // the frame
+                          "173a0c7d15d5a0c1d079a931f15dd67a");                                 // its tag
+    Bytes back;
+    ASSERT_EQ(Open(out, marker, "password", &back), kSealedOk);
+    EXPECT_EQ(back, frame);
 }
