@@ -595,12 +595,15 @@ temp_odd|temp_long)   # the temporary directory: odd characters, or so long that
   wineserver -k >/dev/null 2>&1 || true
   decode_with_temp "$c/$(echo "$tdir" | tr '\\' /)"
   ;;
-forms)   # both payload forms, compressed and stored, an empty and a one-byte file: each decodes to its input
+forms)   # every form and codec, compressed and stored, an empty and a one-byte file: each decodes to its input
   mkdir -p "$work/in" "$c/out"
   seq 1 20000 > "$work/in/text.txt"; head -c 70000 /dev/urandom > "$work/in/rand.bin"
   : > "$work/in/empty.txt"; printf 'x' > "$work/in/one.txt"
-  for form in "" --classic; do
-    for f in text.txt rand.bin empty.txt one.txt; do
+  # A record larger than the stub's 1 MiB output window, whose compressed
+  # form spans several 64 KiB chunks.
+  { seq 1 150000; head -c 300000 /dev/urandom | base64; } > "$work/in/big.txt"
+  for form in "" "--codec lzap" --classic; do
+    for f in text.txt rand.bin empty.txt one.txt big.txt; do
       rm -f "$c/out/"*
       packf "$f" work $form
       start_dialog "C:\\work\\${f%.*}.exe" "\"$f\" Decode"
@@ -608,7 +611,7 @@ forms)   # both payload forms, compressed and stored, an empty and a one-byte fi
       wd save "$(hexof "\"$f\" Decode")" "$(hexof "C:\\out\\$f")" 20000 >/dev/null
       wait_file "$c/out/$f"; wait "$sfx_pid"
       assert_clean
-      cmp -s "$work/in/$f" "$c/out/$f" || fail "$f ${form:-sealed}: contents differ"
+      cmp -s "$work/in/$f" "$c/out/$f" || fail "$f ${form:-sealed, zstd}: contents differ"
     done
   done
   ;;
@@ -642,6 +645,14 @@ sealed_failures)   # a sealed file's failures, each with its own message; nothin
   attempt "$(text_of damaged)"
   cp "$work/v-good.exe" "$c/work/v.exe"
   printf '\x09' | dd of="$c/work/v.exe" bs=1 seek=$((stub_size + 24)) conv=notrunc 2>/dev/null   # an unknown form
+  attempt "$(text_of newer)"
+  cp "$work/v-good.exe" "$c/work/v.exe"
+  # An unknown codec (payload byte 7 made 2), with the integrity sum's lane 7
+  # (marker byte 239 + 7) moved by as much, so the launch stage lets it by.
+  codec=$(od -An -tu1 -j $((stub_size + 256 + 7)) -N 1 "$c/work/v.exe" | tr -d ' ')
+  lane=$(od -An -tu1 -j $((stub_size + 239 + 7)) -N 1 "$c/work/v.exe" | tr -d ' ')
+  printf '\x02' | dd of="$c/work/v.exe" bs=1 seek=$((stub_size + 256 + 7)) conv=notrunc 2>/dev/null
+  printf "\\x$(printf %02x $(( (lane + 2 - codec + 256) % 256 )))" | dd of="$c/work/v.exe" bs=1 seek=$((stub_size + 239 + 7)) conv=notrunc 2>/dev/null
   attempt "$(text_of newer)"
   ;;
 no_crypto)   # without the system's cryptography a sealed file says so, and nothing else happens
