@@ -180,10 +180,14 @@ bool MarkerNearStart(const std::string& path, size_t limit)
     std::unique_ptr<std::FILE, FileCloser> f(OpenForReading(path));
     if (!f) return false;
     uint64_t size = 0;
-    if (OpenFileSize(f.get(), &size) && size > kMaxFileLength) return false; // refused before a password is asked
-    std::vector<uint8_t> head(limit);
-    const size_t n = std::fread(head.data(), 1, head.size(), f.get());
-    return FindMarkerInBuffer(head.data(), n) + kMarkerBlockSize <= n;
+    const bool sized = OpenFileSize(f.get(), &size);
+    if (sized && size > kMaxFileLength) return false; // refused before a password is asked
+    // No more room than the file needs, and none of it zeroed: this runs
+    // before every decode, and a small file should not pay for 4 MiB.
+    const size_t room = sized && size < limit ? static_cast<size_t>(size) : limit;
+    const std::unique_ptr<uint8_t[]> head(new uint8_t[room ? room : 1]);
+    const size_t n = std::fread(head.get(), 1, room, f.get());
+    return FindMarkerInBuffer(head.get(), n) + kMarkerBlockSize <= n;
 }
 
 void MakeKeyString(const Secret& password, Secret* key)
@@ -347,10 +351,11 @@ int DecodeSealedPayload(std::vector<uint8_t>* payload, const uint8_t* marker, co
     SealedHeader h = {};
     const int parsed = ParseSealedHeader(payload->data(), payload->size(), &h);
     if (parsed == kSealedNewer) return kDecodeNewer;
-    std::vector<uint8_t> scratch(size_t{1} << kSealedMaxChunkShift);
+    const size_t scratchSize = size_t{1} << kSealedMaxChunkShift;
+    const std::unique_ptr<uint8_t[]> scratch(new uint8_t[scratchSize]); // written before it is read
     size_t plainLength = 0;
     const int rc = OpenSealedPayload(payload->data(), payload->size(), marker, password.bytes,
-                                     static_cast<uint32_t>(password.length), scratch.data(), scratch.size(),
+                                     static_cast<uint32_t>(password.length), scratch.get(), scratchSize,
                                      &plainLength);
     switch (rc) {
     case kSealedOk: break;
