@@ -209,6 +209,21 @@ Bytes ZstdFrame(const Bytes& in, int level = 3)
     return out;
 }
 
+// A frame as writers make it (level 3) but for one parameter; empty on failure.
+Bytes ZstdFrameWith(const Bytes& in, ZSTD_cParameter parameter, int value)
+{
+    Bytes out(ZstdFrameBound(in.size()));
+    ZSTD_CCtx* c = ZSTD_createCCtx();
+    size_t n = 0;
+    if (ZstdWriterSetup(c, 3, 0, in.size()) && !ZSTD_isError(ZSTD_CCtx_setParameter(c, parameter, value))) {
+        n = ZSTD_compress2(c, out.data(), out.size(), in.data(), in.size());
+        if (ZSTD_isError(n)) n = 0;
+    }
+    ZSTD_freeCCtx(c);
+    out.resize(n);
+    return out;
+}
+
 // Expands a frame in pieces of `piece` bytes; the status and the output.
 int Expand(const Bytes& frame, Bytes* out, uint32_t piece = 1000, uint64_t maxContent = 1u << 30)
 {
@@ -266,31 +281,17 @@ TEST(ZstdFrame, EachFailureIsToldForWhatItIs)
     const Bytes frame = ZstdFrame(record);
     // A frame whose window is 1 KiB: not single-segment, so it has a window
     // descriptor to change.
-    Bytes windowed(ZstdFrameBound(record.size()));
-    {
-        ZSTD_CCtx* c = ZSTD_createCCtx();
-        ASSERT_TRUE(ZstdWriterSetup(c, 3, 0, record.size()));
-        ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, 10);
-        windowed.resize(ZSTD_compress2(c, windowed.data(), windowed.size(), record.data(), record.size()));
-        ZSTD_freeCCtx(c);
-        ASSERT_FALSE(ZSTD_isError(windowed.size()));
-        ASSERT_FALSE(windowed[4] & 0x20);
-    }
+    const Bytes windowed = ZstdFrameWith(record, ZSTD_c_windowLog, 10);
+    ASSERT_FALSE(windowed.empty());
+    ASSERT_FALSE(windowed[4] & 0x20);
     struct Case {
         const char* what;
         Bytes frame;
         int want;
     };
     // Writers leave out zstd's own checksum; a reader accepts one and ignores it.
-    Bytes checked(ZstdFrameBound(record.size()));
-    {
-        ZSTD_CCtx* c = ZSTD_createCCtx();
-        ASSERT_TRUE(ZstdWriterSetup(c, 3, 0, record.size()));
-        ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
-        checked.resize(ZSTD_compress2(c, checked.data(), checked.size(), record.data(), record.size()));
-        ZSTD_freeCCtx(c);
-        ASSERT_FALSE(ZSTD_isError(checked.size()));
-    }
+    const Bytes checked = ZstdFrameWith(record, ZSTD_c_checksumFlag, 1);
+    ASSERT_FALSE(checked.empty());
     Bytes wrongCheck = checked;
     wrongCheck.back() ^= 1;
     Bytes longer = frame, shorter = frame, cut = frame, trailing = frame, wide = windowed, noMagic = frame;

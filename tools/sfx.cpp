@@ -222,8 +222,59 @@ static int DecodeStored(const std::vector<uint8_t>& record, RecordSink* sink, Re
     return kDecodeOk;
 }
 
-// A compressed record, decoded a chunk at a time: the header comes first,
-// then the contents go to the sink while their CRC is taken along the way.
+// A record as it comes out of a decoder, piece by piece: the header is
+// gathered and checked first, then the contents go to the sink while their
+// CRC is taken along the way.
+struct RecordFeed {
+    uint8_t head[kRecordContentOffset];
+    uint64_t produced = 0;   // decoded bytes so far
+    bool haveHeader = false;
+    uint64_t contentEnd = 0; // record offset where the contents stop
+    uint32_t crc = 0;
+    uint32_t bound = 0;      // the header's content length is held against this,
+    bool exact = false;      // and must fill it exactly (a zstd frame states its size)
+};
+
+// Takes the next n bytes of the record: kDecodeOk to go on, kDecodeDamaged
+// or kDecodeSinkFailed to stop.
+static int FeedRecord(RecordFeed* r, const uint8_t* p, size_t n, RecordSink* sink, RecordHeader* header)
+{
+    uint64_t at = r->produced;
+    r->produced += n;
+    if (!r->haveHeader) {
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(kRecordContentOffset - at, n));
+        std::memcpy(r->head + at, p, take);
+        p += take;
+        at += take;
+        if (at < kRecordContentOffset) return kDecodeOk;
+        // Only the 305 bytes in head are read.
+        if (ReadRecordHeader(r->head, r->bound, header) != kRecordOk ||
+            (r->exact && kRecordContentOffset + uint64_t{header->contentLength} != r->bound))
+            return kDecodeDamaged;
+        r->haveHeader = true;
+        r->contentEnd = kRecordContentOffset + static_cast<uint64_t>(header->contentLength);
+        if (!sink->begin(*header)) return kDecodeSinkFailed;
+    }
+    const uint64_t end = std::min<uint64_t>(r->produced, r->contentEnd);
+    if (end > at) {
+        const size_t len = static_cast<size_t>(end - at);
+        r->crc = Crc32(r->crc, p, len);
+        if (!sink->write(p, len)) return kDecodeSinkFailed;
+    }
+    return kDecodeOk;
+}
+
+// Once the decoder has ended: the whole contents came, and their check holds.
+static int FinishRecord(const RecordFeed& r, RecordHeader* header)
+{
+    if (!r.haveHeader || r.produced < r.contentEnd) return kDecodeDamaged;
+    uint32_t expected;
+    if (HasContentCheck(header, &expected) && expected != r.crc) return kDecodeDamaged;
+    header->fileName[kRecordFileNameSize - 1] = 0;
+    return kDecodeOk;
+}
+
+// A compressed record, decoded a chunk at a time.
 static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, RecordHeader* header)
 {
     std::unique_ptr<LzapDecoder> d(new LzapDecoder);
@@ -237,47 +288,20 @@ static int DecodeStream(const std::vector<uint8_t>& stream, RecordSink* sink, Re
     // last string; LzapDecodeSome moves on while 128 bytes of the chunk are free.
     const size_t chunkSize = std::min<size_t>(kChunk, static_cast<size_t>(declared) + size_t{2} * kLzapMaxString);
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize]); // no need to zero it
-    uint8_t* const chunk = buffer.get();
-    uint8_t head[kRecordContentOffset];
-    uint64_t produced = 0;   // decoded bytes so far
-    bool haveHeader = false;
-    uint64_t contentEnd = 0; // record offset where the contents stop
-    uint32_t crc = 0;
+    RecordFeed r;
+    // The record may use every byte the stream produces, and the last string
+    // may run up to 127 bytes past the declared size, so the content length
+    // is first held against that bound and, once the stream has ended,
+    // against what it really produced.
+    r.bound = declared + (kLzapMaxString - 1);
     while (d->status == kLzapMore) {
-        const uint32_t n = LzapDecodeSome(d.get(), chunk, static_cast<uint32_t>(chunkSize));
+        const uint32_t n = LzapDecodeSome(d.get(), buffer.get(), static_cast<uint32_t>(chunkSize));
         if (d->status == kLzapDamaged) return kDecodeDamaged;
-        const uint8_t* p = chunk;
-        uint64_t at = produced;
-        produced += n;
-        if (!haveHeader) {
-            const size_t take = static_cast<size_t>(std::min<uint64_t>(kRecordContentOffset - at, n));
-            std::memcpy(head + at, p, take);
-            p += take;
-            at += take;
-            if (at < kRecordContentOffset) continue;
-            // Only the 305 bytes in head are read. The record may use every
-            // byte the stream produces, and the last string may run up to 127
-            // bytes past the declared size, so contentLength is first held
-            // against that bound and, once the stream has ended, against what
-            // it really produced.
-            if (ReadRecordHeader(head, declared + (kLzapMaxString - 1), header) != kRecordOk) return kDecodeDamaged;
-            haveHeader = true;
-            contentEnd = kRecordContentOffset + static_cast<uint64_t>(header->contentLength);
-            if (!sink->begin(*header)) return kDecodeSinkFailed;
-        }
-        const uint64_t end = std::min<uint64_t>(produced, contentEnd);
-        if (end > at) {
-            const size_t len = static_cast<size_t>(end - at);
-            crc = Crc32(crc, p, len);
-            if (!sink->write(p, len)) return kDecodeSinkFailed;
-        }
-        if (sink->progress) sink->progress(std::min<uint64_t>(produced, declared), declared);
+        const int rc = FeedRecord(&r, buffer.get(), n, sink, header);
+        if (rc != kDecodeOk) return rc;
+        if (sink->progress) sink->progress(std::min<uint64_t>(r.produced, declared), declared);
     }
-    if (d->status != kLzapDone || !haveHeader || produced < contentEnd) return kDecodeDamaged;
-    uint32_t expected;
-    if (HasContentCheck(header, &expected) && expected != crc) return kDecodeDamaged;
-    header->fileName[kRecordFileNameSize - 1] = 0;
-    return kDecodeOk;
+    return d->status == kLzapDone ? FinishRecord(r, header) : kDecodeDamaged;
 }
 
 // A record in one zstd frame (sealed form, codec 1): proven by the tags, so
@@ -291,44 +315,17 @@ static int DecodeZstd(const std::vector<uint8_t>& frame, RecordSink* sink, Recor
     const uint64_t declared = e.contentSize; // at most kMaxFileLength
     const size_t chunkSize = static_cast<size_t>(std::min<uint64_t>(kChunk, declared));
     const std::unique_ptr<uint8_t[]> buffer(new uint8_t[chunkSize ? chunkSize : 1]);
-    uint8_t head[kRecordContentOffset];
-    uint64_t produced = 0;
-    bool haveHeader = false;
-    uint64_t contentEnd = 0;
-    uint32_t crc = 0;
+    RecordFeed r;
+    r.bound = static_cast<uint32_t>(declared);
+    r.exact = true;
     while (e.status == kZstdMore) {
         const uint32_t n = ZstdExpandSome(&e, buffer.get(), static_cast<uint32_t>(chunkSize));
         if (e.status == kZstdDamaged) return kDecodeDamaged;
-        const uint8_t* p = buffer.get();
-        uint64_t at = produced;
-        produced += n;
-        if (!haveHeader) {
-            const size_t take = static_cast<size_t>(std::min<uint64_t>(kRecordContentOffset - at, n));
-            std::memcpy(head + at, p, take);
-            p += take;
-            at += take;
-            if (at < kRecordContentOffset) continue;
-            // The frame states its size exactly: the record's contents fill it.
-            if (ReadRecordHeader(head, static_cast<uint32_t>(declared), header) != kRecordOk ||
-                kRecordContentOffset + uint64_t{header->contentLength} != declared)
-                return kDecodeDamaged;
-            haveHeader = true;
-            contentEnd = declared;
-            if (!sink->begin(*header)) return kDecodeSinkFailed;
-        }
-        const uint64_t end = std::min<uint64_t>(produced, contentEnd);
-        if (end > at) {
-            const size_t len = static_cast<size_t>(end - at);
-            crc = Crc32(crc, p, len);
-            if (!sink->write(p, len)) return kDecodeSinkFailed;
-        }
-        if (sink->progress) sink->progress(produced, declared);
+        const int rc = FeedRecord(&r, buffer.get(), n, sink, header);
+        if (rc != kDecodeOk) return rc;
+        if (sink->progress) sink->progress(r.produced, declared);
     }
-    if (e.status != kZstdDone || !haveHeader) return kDecodeDamaged;
-    uint32_t expected;
-    if (HasContentCheck(header, &expected) && expected != crc) return kDecodeDamaged;
-    header->fileName[kRecordFileNameSize - 1] = 0;
-    return kDecodeOk;
+    return e.status == kZstdDone ? FinishRecord(r, header) : kDecodeDamaged;
 }
 
 int DecodePayload(std::vector<uint8_t>* payload, const Secret& key, RecordSink* sink,
