@@ -5,7 +5,8 @@
 
 #include "bytes.h"
 
-int ZstdHasMagic(const uint8_t* input, size_t length)
+// Nonzero when input starts like a zstd frame (its magic number).
+static int ZstdHasMagic(const uint8_t* input, size_t length)
 {
     return length >= 4 && LoadLE32(input) == ZSTD_MAGICNUMBER;
 }

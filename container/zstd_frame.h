@@ -47,7 +47,4 @@ uint32_t ZstdExpandSome(ZstdExpander* expander, uint8_t* out, uint32_t capacity)
 // if it was zeroed.
 void ZstdExpandEnd(ZstdExpander* expander);
 
-// Nonzero when input starts like a zstd frame (its magic number).
-int ZstdHasMagic(const uint8_t* input, size_t length);
-
 #endif

@@ -15,7 +15,6 @@
 #include "record_write.h"
 #include "sealed_write.h"
 #include "sfx.h"
-#include "zstd_frame.h"
 #include "zstd_frame_write.h"
 
 #include <zstd.h>
